@@ -23,7 +23,7 @@ struct VxServiceCallResult {
 // One client of the service: one bus connection, hence one unique bus name, for the
 // client's lifetime. Calls of one client run one at a time.
 class VxServiceClient {
-public:
+  public:
     // busAddress empty: the bus chosen by vxChooseBus (DA_BUS, the session bus).
     explicit VxServiceClient(std::string busAddress = {}, VxServiceEndpoint endpoint = {});
     ~VxServiceClient();
@@ -43,7 +43,7 @@ public:
         return call(VxServiceEndpoint::kCheckAvailabilityMethod, timeout);
     }
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

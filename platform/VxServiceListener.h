@@ -31,13 +31,13 @@ using VxReplyBlock = std::function<void(std::optional<std::string>)>;
 
 // Base class of every object a connection exports.
 class VxExportedObject {
-public:
+  public:
     virtual ~VxExportedObject() = default;
 };
 
 // Describes an exported interface: its bus interface name and its methods.
 class VxExportedInterface {
-public:
+  public:
     using Method = std::function<void(VxExportedObject& object, VxReplyBlock reply)>;
 
     explicit VxExportedInterface(std::string name = VxServiceEndpoint::kDefaultInterfaceName)
@@ -73,14 +73,14 @@ public:
         return names;
     }
 
-private:
+  private:
     std::string name_;
     std::map<std::string, Method> methods_;
 };
 
 // One client of the service. Created by the listener; configured by the delegate.
 class VxListenerConnection {
-public:
+  public:
     // The client's unique bus name (":1.42").
     const std::string& peerName() const { return peerName_; }
 
@@ -99,7 +99,7 @@ public:
     VxListenerConnection(const VxListenerConnection&) = delete;
     VxListenerConnection& operator=(const VxListenerConnection&) = delete;
 
-private:
+  private:
     const std::string peerName_;
     mutable std::mutex mutex_;
     std::shared_ptr<const VxExportedInterface> interface_;
@@ -108,12 +108,13 @@ private:
 };
 
 class VxListenerDelegate {
-public:
+  public:
     virtual ~VxListenerDelegate() = default;
     // Called on the listener's bus thread for the first call of every new client.
     // Return true to accept it (after exporting an interface and object and resuming it);
     // false refuses every call of that client until it leaves the bus.
-    virtual bool listener(VxListener& listener, VxListenerConnection& shouldAcceptNewConnection) = 0;
+    virtual bool listener(VxListener& listener,
+                          VxListenerConnection& shouldAcceptNewConnection) = 0;
 };
 
 struct VxListenerConfiguration {
@@ -137,7 +138,7 @@ struct VxListenerConfiguration {
 using VxListenerLogHandler = std::function<void(int level, const std::string& line)>;
 
 class VxListener {
-public:
+  public:
     // The process's service listener, configured with the default endpoint. Configure
     // it (setConfiguration) before resume().
     static VxListener& serviceListener();
@@ -170,6 +171,6 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::shared_ptr<Impl> impl_;
 };
