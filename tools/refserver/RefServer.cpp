@@ -1,0 +1,322 @@
+#include "RefServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+namespace refserver {
+
+namespace {
+
+using json = nlohmann::json;
+using ojson = nlohmann::ordered_json;
+
+constexpr const char* kControlPrefix = "/_control/";
+
+// Header entries that the HTTP library adds to every request for the peer's
+// and its own address; they are not part of what the client sent.
+bool isInjectedHeader(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+           name == "LOCAL_PORT";
+}
+
+std::string regexEscape(const std::string& text) {
+    static const std::string kSpecial = R"(\^$.|?*+()[]{}/)";
+    std::string out;
+    for (char c : text) {
+        if (kSpecial.find(c) != std::string::npos) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+void sendJson(httplib::Response& res, int status, const ojson& body) {
+    res.status = status;
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void sendError(httplib::Response& res, int status, const std::string& message) {
+    sendJson(res, status, ojson{{"error", message}});
+}
+
+// Address and port of a socket end, in the text form the HTTP library uses.
+bool socketEnd(int fd, bool peer, std::string& addr, int& port) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    auto* sa = reinterpret_cast<sockaddr*>(&ss);
+    if ((peer ? getpeername(fd, sa, &len) : getsockname(fd, sa, &len)) != 0) return false;
+    char buf[INET6_ADDRSTRLEN] = {};
+    if (ss.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&ss);
+        inet_ntop(AF_INET, &in->sin_addr, buf, sizeof buf);
+        port = ntohs(in->sin_port);
+    } else if (ss.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&ss);
+        inet_ntop(AF_INET6, &in6->sin6_addr, buf, sizeof buf);
+        port = ntohs(in6->sin6_port);
+    } else {
+        return false;
+    }
+    addr = buf;
+    return true;
+}
+
+}  // namespace
+
+bool dropConnection(const httplib::Request& req) {
+    // The HTTP library does not hand the connection's socket to handlers, but
+    // it does give both ends' addresses; the pair identifies one connected
+    // socket of this process.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (...) {
+            continue;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+        std::string localAddr, peerAddr;
+        int localPort = -1, peerPort = -1;
+        if (!socketEnd(fd, false, localAddr, localPort) || localPort != req.local_port) continue;
+        if (!socketEnd(fd, true, peerAddr, peerPort) || peerPort != req.remote_port ||
+            peerAddr != req.remote_addr)
+            continue;
+        // Reset instead of an orderly close, then stop both directions: the
+        // client sees the connection end and the library's own reply write
+        // fails harmlessly.
+        linger lin{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
+        shutdown(fd, SHUT_RDWR);
+        return true;
+    }
+    return false;
+}
+
+RefServer::RefServer(ServerOptions options)
+    : options_(std::move(options)),
+      config_(options_.startKnobs),
+      sessions_(options_.defaultSessionId) {
+    std::string prefix = "^(?:.*/)?";
+    if (!options_.basePath.empty()) {
+        std::string base = options_.basePath;
+        if (base.front() != '/') base.insert(base.begin(), '/');
+        if (base.back() != '/') base += '/';
+        prefix = "^" + regexEscape(base);
+    }
+    for (const auto& spec : callTable())
+        routes_.push_back({&spec, std::regex(prefix + spec.pathPattern + "$")});
+
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        dispatch(req, res);
+    };
+    server_.Get(".*", handler);
+    server_.Post(".*", handler);
+    server_.Put(".*", handler);
+    server_.Patch(".*", handler);
+    server_.Delete(".*", handler);
+    server_.Options(".*", handler);
+    if (options_.verbose) {
+        server_.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+            std::fprintf(stderr, "refserver: %s %s -> %d\n", req.method.c_str(), req.path.c_str(),
+                         res.status);
+        });
+    }
+}
+
+RefServer::~RefServer() {
+    stop();
+}
+
+int RefServer::bind() {
+    if (options_.port == 0) return server_.bind_to_any_port(options_.host);
+    return server_.bind_to_port(options_.host, options_.port) ? options_.port : -1;
+}
+
+bool RefServer::serve() {
+    return server_.listen_after_bind();
+}
+
+void RefServer::stop() {
+    stopping_ = true;
+    server_.stop();
+}
+
+void RefServer::sleepFor(int ms) const {
+    // Sleep in short slices so that a stop is not held up by a long delay.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping_ && std::chrono::steady_clock::now() < until) {
+        const auto left = until - std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    }
+}
+
+void RefServer::dispatch(const httplib::Request& req, httplib::Response& res) {
+    if (req.path.rfind(kControlPrefix, 0) == 0)
+        handleControl(req, res);
+    else
+        handleCall(req, res);
+}
+
+void RefServer::handleControl(const httplib::Request& req, httplib::Response& res) {
+    const std::string what = req.path.substr(std::string(kControlPrefix).size());
+    if (what == "health" && req.method == "GET") {
+        ojson calls = ojson::array();
+        for (const auto& c : callTable()) calls.push_back(c.name);
+        sendJson(res, 200, {{"status", "ok"}, {"requests", log_.size()}, {"calls", calls}});
+    } else if (what == "config" && req.method == "GET") {
+        std::lock_guard lock(configMutex_);
+        sendJson(res, 200, ojson(config_.toJson()));
+    } else if (what == "config" && req.method == "POST") {
+        json j = json::parse(req.body, nullptr, false);
+        if (j.is_discarded()) return sendError(res, 400, "configuration is not JSON");
+        std::string error;
+        std::lock_guard lock(configMutex_);
+        if (!config_.merge(j, callNames(), error)) return sendError(res, 400, error);
+        sendJson(res, 200, ojson(config_.toJson()));
+    } else if (what == "reset" && req.method == "POST") {
+        {
+            std::lock_guard lock(configMutex_);
+            config_ = options_.startKnobs;
+        }
+        log_.clear();
+        sendJson(res, 200, {{"status", "ok"}});
+    } else if (what == "requests" && req.method == "GET") {
+        sendJson(res, 200, log_.toJson());
+    } else {
+        sendError(res, 404, "unknown control request " + req.method + " " + req.path);
+    }
+}
+
+void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) {
+    const CallSpec* spec = nullptr;
+    bool pathKnown = false;
+    std::vector<std::string> params;
+    for (const auto& route : routes_) {
+        std::smatch m;
+        if (!std::regex_match(req.path, m, route.pattern)) continue;
+        pathKnown = true;
+        // HEAD is answered like GET by the HTTP library.
+        const std::string method = req.method == "HEAD" ? "GET" : req.method;
+        if (method != route.spec->method) continue;
+        spec = route.spec;
+        for (std::size_t i = 1; i < m.size(); ++i) params.push_back(m[i].str());
+        break;
+    }
+
+    RecordedRequest rec;
+    rec.method = req.method;
+    rec.path = req.path;
+    if (auto q = req.target.find('?'); q != std::string::npos) rec.query = req.target.substr(q + 1);
+    for (const auto& [name, value] : req.headers)
+        if (!isInjectedHeader(name)) rec.headers.emplace_back(name, value);
+    rec.body = req.body;
+    rec.call = spec ? spec->name : "";
+    log_.add(std::move(rec));
+
+    if (!spec) {
+        const int status = pathKnown ? 405 : 404;
+        sendJson(res, status,
+                 {{"status",
+                   {{"code", pathKnown ? "MethodNotAllowed" : "NotFound"},
+                    {"reason", "no call for " + req.method + " " + req.path}}}});
+        return;
+    }
+
+    Knobs knobs;
+    {
+        std::lock_guard lock(configMutex_);
+        knobs = config_.effective(spec->name);
+    }
+    if (knobs.delayMs) sleepFor(*knobs.delayMs);
+    if (knobs.drop.value_or(false)) {
+        if (!dropConnection(req))
+            std::fprintf(stderr, "refserver: could not find the connection to drop\n");
+        res.status = 500;
+        return;
+    }
+
+    CallOutput out;
+    spec->handler(CallInput{req, params, knobs, sessions_}, out);
+    writeReply(spec, knobs, out, res);
+}
+
+void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
+                           httplib::Response& res) {
+    const BodyMode mode = knobs.body.value_or(BodyMode::Envelope);
+    std::string body;
+    std::string contentType = "application/json";
+
+    if (mode == BodyMode::Envelope && out.plainBody && !out.rejectReason) {
+        body = *out.plainBody;
+        contentType = out.plainContentType;
+    } else if (mode == BodyMode::Envelope) {
+        ojson reply = ojson::object();
+        if (out.rejectReason) {
+            reply["status"] = {{"code", "BadRequest"}, {"reason", *out.rejectReason}};
+        } else {
+            const std::string word = knobs.responseWord.value_or(spec->successWord);
+            // A call without a success word answers with the status form unless
+            // a word is given.
+            Envelope form = knobs.envelope.value_or(Envelope::Response);
+            if (word.empty() && (form == Envelope::Response || form == Envelope::Both))
+                form = Envelope::Status;
+            const ojson status = {{"code", knobs.statusCode.value_or("NoError")},
+                                  {"reason", knobs.statusReason.value_or("")}};
+            switch (form) {
+                case Envelope::Response:
+                    reply["response"] = word;
+                    break;
+                case Envelope::Status:
+                    reply["status"] = status;
+                    break;
+                case Envelope::Both:
+                    reply["response"] = word;
+                    reply["status"] = status;
+                    break;
+                case Envelope::None:
+                    break;
+                case Envelope::StatusEmpty:
+                    reply["status"] = ojson::object();
+                    break;
+            }
+            for (const auto& [k, v] : out.members.items()) reply[k] = v;
+        }
+        if (knobs.members)
+            for (const auto& [k, v] : knobs.members->items()) reply[k] = v;
+        body = reply.dump(-1, ' ', false, json::error_handler_t::replace);
+    } else {
+        switch (mode) {
+            case BodyMode::Array:
+                body = "[]";
+                break;
+            case BodyMode::Null:
+                body = "null";
+                break;
+            case BodyMode::Invalid:
+                body = "{\"response\": \"SessionSucc";
+                break;
+            case BodyMode::Empty:
+                body.clear();
+                break;
+            case BodyMode::Raw:
+                body = knobs.rawBody.value_or("");
+                break;
+            case BodyMode::Envelope:
+                break;
+        }
+    }
+    if (knobs.contentType) contentType = *knobs.contentType;
+    res.status = knobs.status.value_or(out.rejectReason ? 400 : 200);
+    res.set_content(body, contentType);
+}
+
+}  // namespace refserver

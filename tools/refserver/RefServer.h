@@ -1,0 +1,72 @@
+// The reference diagnostics server: answers the protocol calls of the call
+// table on a loopback address, shaped by the test knobs, records every protocol
+// request and offers a control API under "/_control/".
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+
+#include "Calls.h"
+#include "Knobs.h"
+#include "RequestLog.h"
+
+namespace refserver {
+
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    int port = 0;          // 0 picks a free port
+    std::string basePath;  // empty: calls match at any base path
+    std::string defaultSessionId = "S-0001";
+    KnobConfig startKnobs;  // the configuration that reset returns to
+    bool verbose = false;   // one line per request on stderr
+};
+
+class RefServer {
+  public:
+    explicit RefServer(ServerOptions options);
+    ~RefServer();
+    RefServer(const RefServer&) = delete;
+    RefServer& operator=(const RefServer&) = delete;
+
+    // Binds the listening socket; returns the port, or -1 on failure.
+    int bind();
+    // Serves until stop() is called. Blocks.
+    bool serve();
+    void stop();
+
+  private:
+    struct Route {
+        const CallSpec* spec;
+        std::regex pattern;
+    };
+
+    void dispatch(const httplib::Request& req, httplib::Response& res);
+    void handleControl(const httplib::Request& req, httplib::Response& res);
+    void handleCall(const httplib::Request& req, httplib::Response& res);
+    void writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
+                    httplib::Response& res);
+    void sleepFor(int ms) const;
+
+    ServerOptions options_;
+    httplib::Server server_;
+    std::vector<Route> routes_;
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex configMutex_;
+    KnobConfig config_;
+
+    RequestLog log_;
+    SessionIds sessions_;
+};
+
+// Closes the TCP connection that carries `req` without writing anything, so
+// the client sees the connection end before any response.
+bool dropConnection(const httplib::Request& req);
+
+}  // namespace refserver
