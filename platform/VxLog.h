@@ -1,0 +1,82 @@
+#pragma once
+// Platform logging service: custom logs with per-log console and file levels,
+// a process-wide maximum level, and the system log.
+//
+// Levels follow syslog numbering, higher is more verbose: 3 errors, 4 warnings,
+// 6 traces, 7 full dumps.
+//
+// A line at level L of log N is written
+//   - to stderr when VxLogProcessMaximumLevel() >= L and
+//     VxLogCustomConsoleLevel(N) >= L;
+//   - to the file <log dir>/<N>.log when VxLogProcessMaximumLevel() >= L and
+//     VxLogCustomFileLevel(N) >= L.
+// VxLogShouldLog(N, L) is true when either holds; the three levels are queried
+// for every line.
+//
+// Configuration, from the environment (read once at first use; see
+// VxLogReloadEnvironment):
+//   DA_LOG_MAX_LEVEL      process-wide maximum level, default 7
+//   DA_LOG_CONSOLE_LEVEL  console level of every custom log, default 3
+//   DA_LOG_DIR            directory of the log files, default
+//                         $XDG_STATE_HOME/diagnostics (when absolute), else
+//                         ~/.local/state/diagnostics
+// The file level of a registered log is the integer preference named by its
+// settings (defaults domain and key), read from the shared preferences store;
+// the preference file is re-read when it changes (one stat() per query
+// otherwise). When the preference is unset or not an integer, or the log is not
+// registered, the file level is 3 (errors).
+//
+// Line formats (the message itself is written unchanged, embedded line breaks
+// included):
+//   stderr:  "<name>[<pid>] <L> <message>"
+//   file:    "YYYY-MM-DD HH:MM:SS.mmm [<pid>:<tid>] <L> <message>"
+// where <L> is the level digit in angle brackets, e.g. "<3>".
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/VxFormat.h"
+
+// Settings of one custom log.
+struct VxLogSettings {
+    std::string logName;         // e.g. "Diagnostics"
+    std::string defaultsDomain;  // preferences domain that holds the file level
+    std::string defaultsKey;     // preference key of the file level
+};
+
+// Registers the settings for every name in `names` (a name registered before
+// keeps its first settings). False when nothing new was registered.
+bool VxLogRegisterCustomConfiguration(const std::vector<std::string>& names,
+                                      const VxLogSettings& settings);
+// True when the name has been registered.
+bool VxLogIsRegistered(std::string_view logName);
+
+int VxLogProcessMaximumLevel();
+int VxLogCustomConsoleLevel(std::string_view logName);
+int VxLogCustomFileLevel(std::string_view logName);
+
+// The gate: true when a line at `level` of the log would be written somewhere.
+bool VxLogShouldLog(std::string_view logName, int level);
+// Writes one message to the outputs whose levels allow it.
+void VxLogWrite(std::string_view logName, int level, std::string_view message);
+
+// Formats and writes a message only when the gate is open: the arguments are not
+// evaluated otherwise. VX_LOG(name, level, "format %@", args...).
+#define VX_LOG(logName, level, ...)                                    \
+    do {                                                               \
+        if (VxLogShouldLog((logName), (level)))                        \
+            VxLogWrite((logName), (level), ::vx::format(__VA_ARGS__)); \
+    } while (0)
+
+// One line for the platform's system log: syslog(3) with LOG_USER|LOG_WARNING,
+// and the same line on stderr.
+void VxSystemLog(std::string_view text);
+
+// The directory the log files go to now.
+std::string VxLogDirectory();
+
+// Test hooks: re-read the environment variables above (closing open log files so
+// that a new DA_LOG_DIR takes effect), and forget every registration.
+void VxLogReloadEnvironment();
+void VxLogResetRegistrationsForTesting();
