@@ -5,7 +5,15 @@
 // thread"), started on first use: completions that are delivered "on the main
 // queue" run there one after another, whatever the process's main thread is
 // doing (the service's main thread runs the bus loop). The global queue is a
-// small pool of background workers. Semaphores wait with time-outs.
+// small pool of background workers (two threads). Semaphores wait with
+// time-outs.
+//
+// Queues run blocks in submission order (a serial queue one at a time). A block
+// that throws is reported on standard error and does not end its thread; sync()
+// passes the exception on to its caller. At process exit the main and global
+// queues stop taking work, drop blocks not yet started and give running blocks
+// up to two seconds to finish; a serial queue made with serialQueue() runs its
+// pending blocks before its destructor returns.
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +21,7 @@
 #include <memory>
 
 class VxDispatchQueue {
-public:
+  public:
     using Block = std::function<void()>;
     virtual ~VxDispatchQueue() = default;
 
@@ -36,7 +44,7 @@ bool VxIsMainThread();
 void VxPerformOnMainThreadAndWait(const std::function<void()>& block);
 
 class VxSemaphore {
-public:
+  public:
     explicit VxSemaphore(long value = 0);
     ~VxSemaphore();
     VxSemaphore(const VxSemaphore&) = delete;
@@ -46,7 +54,7 @@ public:
     bool wait(double timeoutSeconds);
     void wait();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

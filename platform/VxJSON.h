@@ -5,6 +5,20 @@
 // unsigned integers, doubles); null becomes the null marker. Writing produces
 // compact UTF-8 (or pretty-printed output with VxJSONWritingPrettyPrinted).
 // Failures are reported through the error out-parameter, never thrown.
+//
+// Reading details: non-negative integers that fit 64-bit signed read as
+// LongLong, larger ones as UnsignedLongLong, anything with a fraction or an
+// exponent as Double. Duplicate object members: the last value wins and keeps
+// the first member's position. Texts are always immutable
+// (VxJSONReadingMutableLeaves is accepted and has no effect).
+//
+// Writing details: numbers by kind (Bool as true/false, integers exactly, Float
+// as the shortest text that reads back as the same float, so 0.1f gives 0.1,
+// Double as the shortest round-trip text); "/" is written as "\/" unless
+// VxJSONWritingWithoutEscapingSlashes; characters outside ASCII are written as
+// UTF-8, control characters as escapes. Pretty printing indents by two spaces
+// and separates keys from values with " : "; empty containers stay "[]"/"{}".
+// Sorted keys compare by code point.
 
 #include <cstdint>
 
@@ -30,9 +44,10 @@ constexpr std::int64_t VxPropertyListReadCorruptError = 3840;
 // Domain of writing failures for values that JSON cannot express (a date, a
 // non-text key, NaN, ...). The failure reason carries the explanation.
 extern const char* const VxInvalidArgumentException;  // "VxInvalidArgumentException"
+constexpr std::int64_t VxPropertyListWriteInvalidError = 3851;
 
 class VxJSONSerialization {
-public:
+  public:
     // Deepest nesting of arrays and objects accepted when reading.
     static constexpr int kMaxReadingDepth = 512;
 

@@ -1,12 +1,24 @@
 #pragma once
 // Byte streams: input streams over a byte buffer or a file, a base class for
 // custom input streams, and an output stream to a file.
+//
+// Status sequence of the built-in streams: NotOpen, then Open after open() (or
+// Error with streamError() when the file cannot be opened), Reading after a read
+// that delivered bytes, AtEnd once the end has been reached (a buffer stream as
+// soon as its last byte was delivered, a file stream when a read finds no more
+// bytes), Closed after close(). read() gives -1 before open, after close and in
+// the error state, 0 at the end. Output streams go Open -> Writing (during a
+// write) -> Open; the file is created or truncated unless appending.
 
 #include <cstdint>
 #include <string>
 
 #include "platform/VxError.h"
 #include "platform/VxValues.h"
+
+// Domain of file errors (code = errno) and of misuse of the base classes.
+extern const char* const VxPOSIXErrorDomain;   // "VxPOSIXErrorDomain"
+extern const char* const VxStreamErrorDomain;  // "VxStreamErrorDomain"
 
 enum VxStreamStatus : std::uint64_t {
     VxStreamStatusNotOpen = 0,
@@ -21,18 +33,18 @@ enum VxStreamStatus : std::uint64_t {
 
 class VxStream : public VxObject {
     VX_DECLARE_CLASS(VxStream)
-public:
+  public:
     virtual void open();
     virtual void close();
     virtual VxStreamStatus streamStatus() const { return status_; }
     virtual VxErrorPtr streamError() const { return error_; }
 
-protected:
+  protected:
     void setStreamStatus(VxStreamStatus status) { status_ = status; }
     // Records the error and moves to VxStreamStatusError.
     void setStreamError(VxErrorPtr error);
 
-private:
+  private:
     VxStreamStatus status_ = VxStreamStatusNotOpen;
     VxErrorPtr error_;
 };
@@ -44,7 +56,7 @@ using VxInputStreamPtr = std::shared_ptr<VxInputStream>;
 // open/close/read/hasBytesAvailable (and may use setStreamStatus/setStreamError).
 class VxInputStream : public VxStream {
     VX_DECLARE_CLASS(VxInputStream)
-public:
+  public:
     static VxInputStreamPtr inputStreamWithData(const VxDataPtr& data);
     static VxInputStreamPtr inputStreamWithFileAtPath(const std::string& path);
     // Nothing unless the URL is a file URL.
@@ -60,7 +72,7 @@ using VxOutputStreamPtr = std::shared_ptr<VxOutputStream>;
 
 class VxOutputStream : public VxStream {
     VX_DECLARE_CLASS(VxOutputStream)
-public:
+  public:
     static VxOutputStreamPtr outputStreamToFileAtPath(const std::string& path, bool append);
     // Writes up to length bytes: the count written, -1 on error.
     virtual std::int64_t write(const std::uint8_t* buffer, std::size_t length);
