@@ -12,10 +12,12 @@ std::string VxUUIDString();
 
 // The user's preferred languages as BCP 47 tags, most preferred first: from
 // LANGUAGE (a colon-separated list), else LC_ALL, LC_MESSAGES, LANG, in that
-// precedence ("en_US.UTF-8" gives "en-US"; "C" and "POSIX" give "en"). Never
-// empty: "en" when nothing is set.
+// precedence ("en_US.UTF-8" gives "en-US", "de_DE@euro" gives "de-DE"; "C" and
+// "POSIX" give "en"). Empty and malformed entries are skipped, duplicates
+// dropped. Never empty: "en" when nothing usable is set.
 std::vector<std::string> VxPreferredLanguages();
 
 // Applies an ICU transform (for example "Any-Latin; Latin-ASCII") to UTF-8
 // text; nothing when the transform cannot be created or the text is not UTF-8.
+// Thread-safe; transforms are created once per ID and reused.
 std::optional<std::string> VxTransliterate(std::string_view text, std::string_view transformID);
