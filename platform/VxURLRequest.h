@@ -46,7 +46,7 @@ using VxMutableURLRequestPtr = std::shared_ptr<VxMutableURLRequest>;
 // Header fields: names compare without regard to case, the first spelling of a
 // name is kept, and the order of first setting is the enumeration order.
 class VxHTTPHeaderFields {
-public:
+  public:
     // The value, or nothing.
     const std::string* find(std::string_view name) const;
     void set(std::string_view name, std::string value);
@@ -59,14 +59,16 @@ public:
     bool empty() const { return entries_.empty(); }
     void clear() { entries_.clear(); }
     VxDictionaryPtr dictionary() const;  // text -> text, in order
+    // Same names (without regard to case) with the same values, in any order.
+    bool operator==(const VxHTTPHeaderFields& other) const;
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
 class VxURLRequest : public VxObject {
     VX_DECLARE_CLASS(VxURLRequest)
-public:
+  public:
     VxURLRequest() = default;
     // Defaults: method "GET", cache policy 0, timeout 60 s, cookies handled, no
     // pipelining, default service type, cellular access allowed.
@@ -93,7 +95,7 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     void copyFieldsFrom(const VxURLRequest& other);
     VxURLPtr url_;
     std::string method_ = "GET";
@@ -110,7 +112,7 @@ protected:
 
 class VxMutableURLRequest : public VxURLRequest {
     VX_DECLARE_CLASS(VxMutableURLRequest)
-public:
+  public:
     VxMutableURLRequest() = default;
     static VxMutableURLRequestPtr requestWithURL(const VxURLPtr& url);
 
@@ -141,7 +143,7 @@ using VxHTTPURLResponsePtr = std::shared_ptr<VxHTTPURLResponse>;
 // A response of any URL scheme (file responses are plain VxURLResponse).
 class VxURLResponse : public VxObject {
     VX_DECLARE_CLASS(VxURLResponse)
-public:
+  public:
     VxURLResponse() = default;
     VxURLResponse(VxURLPtr url, std::string mimeType, std::int64_t expectedContentLength)
         : url_(std::move(url)), mime_(std::move(mimeType)), length_(expectedContentLength) {}
@@ -149,7 +151,7 @@ public:
     const std::string& MIMEType() const { return mime_; }
     std::int64_t expectedContentLength() const { return length_; }
 
-protected:
+  protected:
     VxURLPtr url_;
     std::string mime_;
     std::int64_t length_ = -1;
@@ -157,7 +159,7 @@ protected:
 
 class VxHTTPURLResponse : public VxURLResponse {
     VX_DECLARE_CLASS(VxHTTPURLResponse)
-public:
+  public:
     VxHTTPURLResponse() = default;
     VxHTTPURLResponse(VxURLPtr url, std::int64_t statusCode, VxHTTPHeaderFields headers);
     std::int64_t statusCode() const { return status_; }
@@ -169,7 +171,7 @@ public:
     static std::string localizedStringForStatusCode(std::int64_t statusCode);
     std::string description() const override;
 
-private:
+  private:
     std::int64_t status_ = 0;
     VxHTTPHeaderFields headers_;
 };
