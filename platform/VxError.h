@@ -17,7 +17,7 @@ class VxError;
 using VxErrorPtr = std::shared_ptr<VxError>;
 
 // User-information keys.
-extern const char* const VxLocalizedDescriptionKey;        // "VxLocalizedDescription"
+extern const char* const VxLocalizedDescriptionKey;         // "VxLocalizedDescription"
 extern const char* const VxLocalizedFailureReasonErrorKey;  // "VxLocalizedFailureReason"
 extern const char* const VxUnderlyingErrorKey;              // "VxUnderlyingError"
 extern const char* const VxFilePathErrorKey;                // "VxFilePath"
@@ -25,7 +25,7 @@ extern const char* const VxURLErrorKey;                     // "VxURL"
 
 class VxError : public VxObject {
     VX_DECLARE_CLASS(VxError)
-public:
+  public:
     VxError(std::string domain, std::int64_t code, VxDictionaryPtr userInfo);
     static VxErrorPtr errorWithDomain(std::string domain, std::int64_t code,
                                       VxDictionaryPtr userInfo = nullptr);
@@ -51,7 +51,7 @@ public:
     // One line: Error Domain=D Code=C "LOCALIZED DESCRIPTION" UserInfo={...}
     std::string description() const override;
 
-private:
+  private:
     std::string domain_;
     std::int64_t code_;
     VxDictionaryPtr userInfo_;

@@ -22,7 +22,8 @@
 namespace vx {
 
 struct FormatArg {
-    std::variant<std::monostate, std::int64_t, std::uint64_t, double, std::string, Id, const void*> v;
+    std::variant<std::monostate, std::int64_t, std::uint64_t, double, std::string, Id, const void*>
+        v;
 
     FormatArg(bool b) : v(static_cast<std::int64_t>(b)) {}
     template <class T, std::enable_if_t<std::is_integral_v<T> && std::is_signed_v<T> &&

@@ -20,7 +20,7 @@ using Id = std::shared_ptr<VxObject>;
 // Class identity. Every VxObject subclass that declares VX_DECLARE_CLASS has
 // exactly one VxClass, registered by name when it is first touched.
 class VxClass {
-public:
+  public:
     using Factory = std::function<Id()>;
 
     VxClass(std::string name, const VxClass* superclass, Factory factory = {});
@@ -41,27 +41,29 @@ public:
     static const VxClass* classNamed(std::string_view name);
     static std::vector<const VxClass*> registeredClasses();
 
-private:
+  private:
     std::string name_;
     const VxClass* superclass_;
     Factory factory_;
 };
 
 // Declares the class identity members inside a VxObject subclass.
-#define VX_DECLARE_CLASS(Self)                                   \
-public:                                                          \
-    static const VxClass& classObject();                         \
-    const VxClass& isa() const override { return classObject(); } \
-                                                                 \
-private:
+#define VX_DECLARE_CLASS(Self)            \
+  public:                                 \
+    static const VxClass& classObject();  \
+    const VxClass& isa() const override { \
+        return classObject();             \
+    }                                     \
+                                          \
+  private:
 
 // Defines the class identity in one source file. FACTORY is an expression of
 // type VxClass::Factory, or {} for classes that are not created by name.
-#define VX_DEFINE_CLASS(Self, Super, FACTORY)                               \
-    const VxClass& Self::classObject() {                                    \
-        static const VxClass cls(#Self, &Super::classObject(), FACTORY);    \
-        return cls;                                                         \
-    }                                                                       \
+#define VX_DEFINE_CLASS(Self, Super, FACTORY)                            \
+    const VxClass& Self::classObject() {                                 \
+        static const VxClass cls(#Self, &Super::classObject(), FACTORY); \
+        return cls;                                                      \
+    }                                                                    \
     [[maybe_unused]] static const bool vx_registered_##Self = (Self::classObject(), true)
 
 // Factory helper for VX_DEFINE_CLASS: instances made with std::make_shared<T>().
@@ -71,7 +73,7 @@ Id vxMakeInstance() {
 }
 
 class VxObject : public std::enable_shared_from_this<VxObject> {
-public:
+  public:
     VxObject() = default;
     VxObject(const VxObject&) = delete;
     VxObject& operator=(const VxObject&) = delete;

@@ -57,7 +57,7 @@ using VxValuePtr = std::shared_ptr<VxValue>;
 // Null marker: one shared instance standing for "no value" inside containers.
 class VxNull final : public VxObject {
     VX_DECLARE_CLASS(VxNull)
-public:
+  public:
     static const VxNullPtr& null();
     bool isEqual(const VxObject& other) const override;
     std::size_t hash() const override { return 0x6e756c6cU; }
@@ -68,10 +68,11 @@ public:
 // Text: an immutable UTF-8 string.
 class VxString : public VxObject {
     VX_DECLARE_CLASS(VxString)
-public:
+  public:
     explicit VxString(std::string text = {}) : text_(std::move(text)) {}
     static VxStringPtr make(std::string text);
-    static VxStringPtr stringWithUTF8Bytes(const void* bytes, std::size_t length);  // nothing if invalid
+    static VxStringPtr stringWithUTF8Bytes(const void* bytes,
+                                           std::size_t length);  // nothing if invalid
 
     const std::string& str() const { return text_; }
     const char* UTF8String() const { return text_.c_str(); }
@@ -87,7 +88,7 @@ public:
 
     static bool isValidUTF8(std::string_view bytes);
 
-private:
+  private:
     std::string text_;
 };
 
@@ -113,7 +114,7 @@ enum class VxNumberKind : std::uint8_t {
 
 class VxNumber : public VxObject {
     VX_DECLARE_CLASS(VxNumber)
-public:
+  public:
     VxNumber() = default;
     static VxNumberPtr numberWithBool(bool v);
     static VxNumberPtr numberWithChar(std::int8_t v);
@@ -134,18 +135,26 @@ public:
 
     VxNumberKind kind() const { return kind_; }
     bool isBoolean() const { return kind_ == VxNumberKind::Bool; }
-    bool isFloatingPoint() const { return kind_ == VxNumberKind::Float || kind_ == VxNumberKind::Double; }
+    bool isFloatingPoint() const {
+        return kind_ == VxNumberKind::Float || kind_ == VxNumberKind::Double;
+    }
     bool isUnsignedInteger() const;
     // The kind's type code: "B", "c", "C", "s", "S", "i", "I", "q", "Q", "f", "d".
     const char* objCType() const;
 
     bool boolValue() const;
     std::int8_t charValue() const { return static_cast<std::int8_t>(longLongValue()); }
-    std::uint8_t unsignedCharValue() const { return static_cast<std::uint8_t>(unsignedLongLongValue()); }
+    std::uint8_t unsignedCharValue() const {
+        return static_cast<std::uint8_t>(unsignedLongLongValue());
+    }
     std::int16_t shortValue() const { return static_cast<std::int16_t>(longLongValue()); }
-    std::uint16_t unsignedShortValue() const { return static_cast<std::uint16_t>(unsignedLongLongValue()); }
+    std::uint16_t unsignedShortValue() const {
+        return static_cast<std::uint16_t>(unsignedLongLongValue());
+    }
     std::int32_t intValue() const { return static_cast<std::int32_t>(longLongValue()); }
-    std::uint32_t unsignedIntValue() const { return static_cast<std::uint32_t>(unsignedLongLongValue()); }
+    std::uint32_t unsignedIntValue() const {
+        return static_cast<std::uint32_t>(unsignedLongLongValue());
+    }
     std::int64_t longValue() const { return longLongValue(); }
     std::uint64_t unsignedLongValue() const { return unsignedLongLongValue(); }
     std::int64_t longLongValue() const;
@@ -162,7 +171,7 @@ public:
     std::size_t hash() const override;
     std::string description() const override { return stringValue(); }
 
-private:
+  private:
     VxNumberKind kind_ = VxNumberKind::Int;
     union {
         std::int64_t i;
@@ -177,15 +186,15 @@ private:
 // not-a-number.
 class VxDecimalNumber : public VxObject {
     VX_DECLARE_CLASS(VxDecimalNumber)
-public:
+  public:
     VxDecimalNumber() = default;
     static VxDecimalNumberPtr notANumber();
     static VxDecimalNumberPtr zero();
     // Parses an optional sign, digits, an optional fraction and an optional
     // exponent ("-12.5e3"); nothing for any other text.
     static VxDecimalNumberPtr decimalNumberWithString(std::string_view text);
-    static VxDecimalNumberPtr decimalNumberWithMantissa(std::uint64_t mantissa, std::int32_t exponent,
-                                                        bool isNegative);
+    static VxDecimalNumberPtr decimalNumberWithMantissa(std::uint64_t mantissa,
+                                                        std::int32_t exponent, bool isNegative);
     static VxDecimalNumberPtr decimalNumberWithDouble(double value);
 
     bool isNaN() const { return nan_; }
@@ -202,7 +211,7 @@ public:
     std::size_t hash() const override;
     std::string description() const override { return stringValue(); }
 
-private:
+  private:
     void normalize();
     bool nan_ = false;
     bool negative_ = false;
@@ -214,7 +223,7 @@ private:
 // Bytes.
 class VxData : public VxObject {
     VX_DECLARE_CLASS(VxData)
-public:
+  public:
     VxData() = default;
     explicit VxData(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
     static VxDataPtr data();
@@ -222,7 +231,8 @@ public:
     static VxDataPtr dataWithString(std::string_view text);  // the UTF-8 bytes of the text
     static VxDataPtr dataWithVector(std::vector<std::uint8_t> bytes);
     // The whole file, or nothing (and the error) when it cannot be read.
-    static VxDataPtr dataWithContentsOfFile(const std::string& path, std::string* errorText = nullptr);
+    static VxDataPtr dataWithContentsOfFile(const std::string& path,
+                                            std::string* errorText = nullptr);
 
     const std::uint8_t* bytes() const { return bytes_.data(); }
     std::size_t length() const { return bytes_.size(); }
@@ -239,13 +249,13 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     std::vector<std::uint8_t> bytes_;
 };
 
 class VxMutableData : public VxData {
     VX_DECLARE_CLASS(VxMutableData)
-public:
+  public:
     using VxData::VxData;
     static VxMutableDataPtr dataWithCapacity(std::size_t capacity);
     std::uint8_t* mutableBytes() { return bytes_.data(); }
@@ -259,7 +269,7 @@ public:
 // Date: an instant as seconds since 1970-01-01 00:00:00 UTC.
 class VxDate : public VxObject {
     VX_DECLARE_CLASS(VxDate)
-public:
+  public:
     VxDate() = default;
     explicit VxDate(double secondsSince1970) : t_(secondsSince1970) {}
     static VxDatePtr date();  // now
@@ -272,7 +282,7 @@ public:
     // "2026-12-06 19:55:02 +0000"
     std::string description() const override;
 
-private:
+  private:
     double t_ = 0;
 };
 
@@ -280,7 +290,7 @@ private:
 // URL: an RFC 3986 reference, optionally relative to a base it remembers.
 class VxURL : public VxObject {
     VX_DECLARE_CLASS(VxURL)
-public:
+  public:
     VxURL() = default;
     // Parses the text (RFC 3986 reference syntax: no blanks, no characters outside
     // ASCII, well-formed percent escapes). With a base, the text is resolved
@@ -298,7 +308,7 @@ public:
 
     // Components of the resolved URL; nothing when the component is missing.
     VxStringPtr scheme() const;
-    VxStringPtr host() const;     // without brackets for IPv6 literals
+    VxStringPtr host() const;  // without brackets for IPv6 literals
     std::optional<int> port() const;
     VxStringPtr user() const;
     VxStringPtr password() const;
@@ -313,14 +323,15 @@ public:
     bool hasDirectoryPath() const { return !path_.empty() && path_.back() == '/'; }
 
     // A new URL with one path component appended ("" appends a bare "/").
-    VxURLPtr URLByAppendingPathComponent(std::string_view component, bool isDirectory = false) const;
+    VxURLPtr URLByAppendingPathComponent(std::string_view component,
+                                         bool isDirectory = false) const;
 
     bool isEqual(const VxObject& other) const override;
     std::size_t hash() const override;
     // The relative text, followed by " -- " and the base's text when there is a base.
     std::string description() const override;
 
-private:
+  private:
     bool parseAbsolute(std::string_view text);
     std::string relative_;
     std::string absolute_;
@@ -345,7 +356,7 @@ std::optional<std::string> VxResolveURLReference(std::string_view base, std::str
 // Array of objects. Elements are never absent (the null marker stands in).
 class VxArray : public VxObject {
     VX_DECLARE_CLASS(VxArray)
-public:
+  public:
     VxArray() = default;
     explicit VxArray(std::vector<Id> items);
     static VxArrayPtr array();
@@ -373,13 +384,13 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     std::vector<Id> items_;
 };
 
 class VxMutableArray : public VxArray {
     VX_DECLARE_CLASS(VxMutableArray)
-public:
+  public:
     using VxArray::VxArray;
     static VxMutableArrayPtr array();
     static VxMutableArrayPtr arrayWithCapacity(std::size_t capacity);
@@ -397,7 +408,7 @@ public:
 // ---------------------------------------------------------------------------
 // Insertion-ordered hash table of objects, the storage of dictionaries and sets.
 class VxOrderedTable {
-public:
+  public:
     std::size_t size() const { return keys_.size(); }
     // Position of the key, or npos.
     std::size_t find(const VxObject& key) const;
@@ -410,7 +421,7 @@ public:
     const std::vector<Id>& keys() const { return keys_; }
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-private:
+  private:
     void rebuildIndex();
     std::vector<Id> keys_;
     std::unordered_multimap<std::size_t, std::size_t> index_;
@@ -420,12 +431,13 @@ private:
 // kept and is the enumeration order.
 class VxDictionary : public VxObject {
     VX_DECLARE_CLASS(VxDictionary)
-public:
+  public:
     VxDictionary() = default;
     static VxDictionaryPtr dictionary();
     // Later duplicates replace earlier values and keep the first position.
     static VxDictionaryPtr dictionaryWithPairs(std::vector<std::pair<Id, Id>> pairs);
-    static VxDictionaryPtr dictionaryWithPairs(std::initializer_list<std::pair<std::string, Id>> pairs);
+    static VxDictionaryPtr dictionaryWithPairs(
+        std::initializer_list<std::pair<std::string, Id>> pairs);
 
     std::size_t count() const { return table_.size(); }
     bool empty() const { return table_.size() == 0; }
@@ -450,7 +462,7 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     void set(const Id& value, const Id& key);
     VxOrderedTable table_;
     std::vector<Id> values_;
@@ -458,7 +470,7 @@ protected:
 
 class VxMutableDictionary : public VxDictionary {
     VX_DECLARE_CLASS(VxMutableDictionary)
-public:
+  public:
     VxMutableDictionary() = default;
     static VxMutableDictionaryPtr dictionary();
     static VxMutableDictionaryPtr dictionaryWithCapacity(std::size_t capacity);
@@ -476,7 +488,7 @@ public:
 // Set (enumerates in insertion order) and ordered set (indexable).
 class VxSet : public VxObject {
     VX_DECLARE_CLASS(VxSet)
-public:
+  public:
     VxSet() = default;
     static VxSetPtr setWithObjects(std::vector<Id> items);
     std::size_t count() const { return table_.size(); }
@@ -490,14 +502,14 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     void add(const Id& obj);
     VxOrderedTable table_;
 };
 
 class VxMutableSet : public VxSet {
     VX_DECLARE_CLASS(VxMutableSet)
-public:
+  public:
     static VxMutableSetPtr set();
     void addObject(const Id& obj) { add(obj); }
     void removeObject(const Id& obj);
@@ -506,7 +518,7 @@ public:
 
 class VxOrderedSet : public VxObject {
     VX_DECLARE_CLASS(VxOrderedSet)
-public:
+  public:
     VxOrderedSet() = default;
     static VxOrderedSetPtr orderedSetWithObjects(std::vector<Id> items);
     std::size_t count() const { return table_.size(); }
@@ -521,14 +533,14 @@ public:
     Id copyWithZone(void* zone = nullptr) const override;
     Id mutableCopyWithZone(void* zone = nullptr) const override;
 
-protected:
+  protected:
     void add(const Id& obj);
     VxOrderedTable table_;
 };
 
 class VxMutableOrderedSet : public VxOrderedSet {
     VX_DECLARE_CLASS(VxMutableOrderedSet)
-public:
+  public:
     static VxMutableOrderedSetPtr orderedSet();
     void addObject(const Id& obj) { add(obj); }
     void removeObject(const Id& obj);
@@ -539,9 +551,10 @@ public:
 // Value box: raw bytes together with the type string that describes them.
 class VxValue : public VxObject {
     VX_DECLARE_CLASS(VxValue)
-public:
+  public:
     VxValue() = default;
-    static VxValuePtr valueWithBytes(const void* bytes, std::size_t size, std::string_view objCType);
+    static VxValuePtr valueWithBytes(const void* bytes, std::size_t size,
+                                     std::string_view objCType);
     static VxValuePtr valueWithPointer(const void* pointer);  // type "^v"
     template <class T>
     static VxValuePtr valueWithValue(const T& v, std::string_view objCType) {
@@ -563,7 +576,7 @@ public:
     std::size_t hash() const override;
     std::string description() const override;
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
     std::string type_;
 };
@@ -587,15 +600,26 @@ Id null();
 
 template <class T>
 VxNumberPtr VxNumber::make(T v) {
-    if constexpr (std::is_same_v<T, bool>) return numberWithBool(v);
-    else if constexpr (std::is_same_v<T, float>) return numberWithFloat(v);
-    else if constexpr (std::is_floating_point_v<T>) return numberWithDouble(static_cast<double>(v));
-    else if constexpr (std::is_signed_v<T> && sizeof(T) == 1) return numberWithChar(v);
-    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 1) return numberWithUnsignedChar(v);
-    else if constexpr (std::is_signed_v<T> && sizeof(T) == 2) return numberWithShort(v);
-    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 2) return numberWithUnsignedShort(v);
-    else if constexpr (std::is_signed_v<T> && sizeof(T) == 4) return numberWithInt(v);
-    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 4) return numberWithUnsignedInt(v);
-    else if constexpr (std::is_signed_v<T>) return numberWithLongLong(static_cast<std::int64_t>(v));
-    else return numberWithUnsignedLongLong(static_cast<std::uint64_t>(v));
+    if constexpr (std::is_same_v<T, bool>)
+        return numberWithBool(v);
+    else if constexpr (std::is_same_v<T, float>)
+        return numberWithFloat(v);
+    else if constexpr (std::is_floating_point_v<T>)
+        return numberWithDouble(static_cast<double>(v));
+    else if constexpr (std::is_signed_v<T> && sizeof(T) == 1)
+        return numberWithChar(v);
+    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 1)
+        return numberWithUnsignedChar(v);
+    else if constexpr (std::is_signed_v<T> && sizeof(T) == 2)
+        return numberWithShort(v);
+    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 2)
+        return numberWithUnsignedShort(v);
+    else if constexpr (std::is_signed_v<T> && sizeof(T) == 4)
+        return numberWithInt(v);
+    else if constexpr (std::is_unsigned_v<T> && sizeof(T) == 4)
+        return numberWithUnsignedInt(v);
+    else if constexpr (std::is_signed_v<T>)
+        return numberWithLongLong(static_cast<std::int64_t>(v));
+    else
+        return numberWithUnsignedLongLong(static_cast<std::uint64_t>(v));
 }

@@ -1,0 +1,267 @@
+// Value model: absent vs null marker vs empty, number kinds, ordered
+// dictionaries with any keys, mutability and copies, URLs, descriptions, the
+// class registry, errors and formatting.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/VxError.h"
+#include "platform/VxFormat.h"
+#include "platform/VxValues.h"
+
+TEST(Values, AbsentNullAndEmptyAreDistinct) {
+    auto dict = VxMutableDictionary::dictionary();
+    dict->setObject(VxNull::null(), "null");
+    dict->setObject(vxstr(""), "empty");
+    EXPECT_EQ(dict->objectForKey("absent"), nullptr);
+    EXPECT_TRUE(vx::isNull(dict->objectForKey("null")));
+    EXPECT_FALSE(vx::isNull(dict->objectForKey("empty")));
+    EXPECT_EQ(dict->count(), 2u);
+    // Setting an absent value removes; the null marker is a real entry.
+    dict->setObject(nullptr, "null");
+    EXPECT_EQ(dict->count(), 1u);
+    EXPECT_TRUE(vx::isNilOrEmpty(nullptr));
+    EXPECT_TRUE(vx::isNilOrEmpty(VxNull::null()));
+    EXPECT_TRUE(vx::isNilOrEmpty(vxstr("")));
+    EXPECT_TRUE(vx::isNilOrEmpty(VxArray::array()));
+    EXPECT_FALSE(vx::isNilOrEmpty(vxstr(" ")));
+    EXPECT_FALSE(vx::isNilOrEmpty(VxNumber::numberWithInt(0)));
+    // Arrays never hold absent elements.
+    auto arr = VxMutableArray::array();
+    arr->addObject(nullptr);
+    EXPECT_TRUE(vx::isNull(arr->objectAtIndex(0)));
+}
+
+TEST(Values, NumbersKeepTheirKindAndText) {
+    EXPECT_EQ(VxNumber::numberWithBool(true)->description(), "1");
+    EXPECT_EQ(VxNumber::numberWithBool(false)->description(), "0");
+    EXPECT_STREQ(VxNumber::numberWithBool(true)->objCType(), "B");
+    EXPECT_EQ(VxNumber::numberWithLongLong(-42)->description(), "-42");
+    EXPECT_EQ(VxNumber::numberWithUnsignedLongLong(18446744073709551615ULL)->description(),
+              "18446744073709551615");
+    EXPECT_EQ(VxNumber::numberWithFloat(0.1f)->description(), "0.1");
+    EXPECT_EQ(VxNumber::numberWithDouble(0.1)->description(), "0.1");
+    EXPECT_EQ(VxNumber::numberWithDouble(100.0)->description(), "100");
+    EXPECT_EQ(VxNumber::make(std::uint16_t{7})->kind(), VxNumberKind::UnsignedShort);
+    // Equality is numeric across kinds and hashes agree.
+    auto one = VxNumber::numberWithInt(1);
+    auto oneD = VxNumber::numberWithDouble(1.0);
+    auto big = VxNumber::numberWithUnsignedLongLong(1ULL << 63);
+    EXPECT_TRUE(one->isEqual(*oneD));
+    EXPECT_EQ(one->hash(), oneD->hash());
+    EXPECT_FALSE(big->isEqual(*VxNumber::numberWithLongLong(INT64_MIN)));
+    EXPECT_EQ(VxNumber::numberWithLongLong(-1)->compare(*big), -1);
+    // Out-of-range conversions saturate instead of invoking undefined behaviour.
+    EXPECT_EQ(VxNumber::numberWithDouble(1e30)->longLongValue(), INT64_MAX);
+    EXPECT_EQ(VxNumber::numberWithDouble(NAN)->longLongValue(), 0);
+    EXPECT_EQ(VxNumber::numberWithInt(300)->unsignedCharValue(), 44);
+}
+
+TEST(Values, DecimalNumbers) {
+    auto d = VxDecimalNumber::decimalNumberWithString("-0012.500");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->stringValue(), "-12.5");
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("1.25e3")->stringValue(), "1250");
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("0.001")->stringValue(), "0.001");
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("-0")->stringValue(), "0");
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("12a"), nullptr);
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("."), nullptr);
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("1e"), nullptr);
+    EXPECT_TRUE(VxDecimalNumber::notANumber()->isNaN());
+    EXPECT_EQ(VxDecimalNumber::notANumber()->stringValue(), "NaN");
+    EXPECT_TRUE(VxDecimalNumber::decimalNumberWithString("1.50")->isEqual(
+        *VxDecimalNumber::decimalNumberWithMantissa(15, -1, false)));
+    EXPECT_EQ(VxDecimalNumber::decimalNumberWithString("-2")->compare(
+                  *VxDecimalNumber::decimalNumberWithString("-10")),
+              1);
+    EXPECT_DOUBLE_EQ(VxDecimalNumber::decimalNumberWithString("2.5")->doubleValue(), 2.5);
+    // More than 38 digits are rounded, not lost wholesale.
+    auto longOne =
+        VxDecimalNumber::decimalNumberWithString("123456789012345678901234567890123456789");
+    EXPECT_EQ(longOne->mantissaDigits().size(), 38u);
+    EXPECT_EQ(longOne->stringValue(), "123456789012345678901234567890123456790");
+}
+
+TEST(Values, DictionariesKeepInsertionOrderAndAcceptAnyKey) {
+    auto d = VxMutableDictionary::dictionary();
+    for (const char* k : {"zeta", "alpha", "mid"}) d->setObject(vxstr(k), k);
+    d->setObject(VxNumber::numberWithInt(2), VxNumber::numberWithInt(1));
+    d->setObject(vxstr("again"), "alpha");  // keeps its position
+    std::vector<std::string> keys;
+    for (const auto& k : d->keys()) keys.push_back(vx::textOf(k));
+    EXPECT_EQ(keys, (std::vector<std::string>{"zeta", "alpha", "mid", "1"}));
+    EXPECT_EQ(vx::textOf(d->objectForKey("alpha")), "again");
+    // A number key is found by an equal number of another kind.
+    EXPECT_TRUE(d->objectForKey(VxNumber::numberWithDouble(1.0)));
+    d->removeObjectForKey("zeta");
+    EXPECT_EQ(vx::textOf(d->keys().front()), "alpha");
+    EXPECT_TRUE(d->objectForKey("mid"));  // index rebuilt after removal
+    // Equality ignores order.
+    auto a = VxDictionary::dictionaryWithPairs({{"x", vxstr("1")}, {"y", vxstr("2")}});
+    auto b = VxDictionary::dictionaryWithPairs({{"y", vxstr("2")}, {"x", vxstr("1")}});
+    EXPECT_TRUE(a->isEqual(*b));
+}
+
+TEST(Values, CopiesShareNothingMutable) {
+    auto m = VxMutableDictionary::dictionary();
+    m->setObject(vxstr("v"), "k");
+    auto frozen = vx_cast<VxDictionary>(m->copy());
+    ASSERT_TRUE(frozen);
+    EXPECT_FALSE(frozen->isKindOfClass(VxMutableDictionary::classObject()));
+    m->setObject(vxstr("w"), "k2");
+    EXPECT_EQ(frozen->count(), 1u);
+    // An immutable container's copy is itself; a mutable copy is a new object.
+    EXPECT_EQ(frozen->copy(), Id(frozen));
+    auto thawed = vx_cast<VxMutableDictionary>(frozen->mutableCopy());
+    ASSERT_TRUE(thawed);
+    thawed->setObject(vxstr("x"), "k3");
+    EXPECT_EQ(frozen->count(), 1u);
+    auto arr = VxMutableArray::array();
+    arr->addObject(vxstr("a"));
+    auto arrCopy = vx_cast<VxArray>(arr->copy());
+    arr->addObject(vxstr("b"));
+    EXPECT_EQ(arrCopy->count(), 1u);
+    auto data = VxMutableData::dataWithCapacity(4);
+    data->appendBytes("ab", 2);
+    auto dataCopy = vx_cast<VxData>(data->copy());
+    data->appendBytes("c", 1);
+    EXPECT_EQ(dataCopy->length(), 2u);
+    // A mutable key put into a dictionary is copied, so later changes cannot
+    // corrupt the table.
+    auto keyData = VxMutableData::dataWithCapacity(1);
+    keyData->appendBytes("k", 1);
+    auto d = VxMutableDictionary::dictionary();
+    d->setObject(vxstr("v"), keyData);
+    keyData->appendBytes("z", 1);
+    EXPECT_TRUE(d->objectForKey(VxData::dataWithString("k")));
+}
+
+TEST(Values, SetsAndOrderedSets) {
+    auto s = VxMutableSet::set();
+    s->addObject(vxstr("a"));
+    s->addObject(vxstr("a"));
+    s->addObject(VxNumber::numberWithInt(1));
+    EXPECT_EQ(s->count(), 2u);
+    EXPECT_TRUE(s->containsObject(VxNumber::numberWithDouble(1)));
+    s->removeObject(vxstr("a"));
+    EXPECT_FALSE(s->containsObject(vxstr("a")));
+    auto os = VxOrderedSet::orderedSetWithObjects({vxstr("b"), vxstr("a"), vxstr("b")});
+    EXPECT_EQ(os->count(), 2u);
+    EXPECT_EQ(os->indexOfObject(vxstr("a")), 1u);
+}
+
+TEST(Values, URLsParseResolveAndDecompose) {
+    auto base = VxURL::URLWithString("https://user:pw@example.com:8443/kelo/v1.01/?x=y#f");
+    ASSERT_TRUE(base);
+    EXPECT_EQ(base->scheme()->str(), "https");
+    EXPECT_EQ(base->host()->str(), "example.com");
+    EXPECT_EQ(base->port(), 8443);
+    EXPECT_EQ(base->user()->str(), "user");
+    EXPECT_EQ(base->password()->str(), "pw");
+    EXPECT_EQ(base->query()->str(), "x=y");
+    EXPECT_EQ(base->fragment()->str(), "f");
+    auto rel = VxURL::URLWithString("session", base);
+    ASSERT_TRUE(rel);
+    EXPECT_EQ(rel->absoluteString(), "https://user:pw@example.com:8443/kelo/v1.01/session");
+    EXPECT_EQ(rel->relativeString(), "session");
+    EXPECT_EQ(rel->baseURL(), base);
+    EXPECT_EQ(rel->lastPathComponent(), "session");
+    // RFC 3986 section 5.4 examples.
+    const char* b = "http://a/b/c/d;p?q";
+    const std::pair<const char*, const char*> cases[] = {
+        {"g", "http://a/b/c/g"},
+        {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},
+        {"//g", "http://g"},
+        {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"},
+        {"", "http://a/b/c/d;p?q"},
+        {"..", "http://a/b/"},
+        {"../g", "http://a/b/g"},
+        {"../../../g", "http://a/g"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+        {"http:g", "http:g"},
+    };
+    for (const auto& [ref, expected] : cases) {
+        auto r = VxResolveURLReference(b, ref);
+        ASSERT_TRUE(r) << ref;
+        EXPECT_EQ(*r, expected) << ref;
+    }
+    // Texts that are not URLs.
+    EXPECT_EQ(VxURL::URLWithString("a b"), nullptr);
+    EXPECT_EQ(VxURL::URLWithString("http://h/%zz"), nullptr);
+    EXPECT_EQ(VxURL::URLWithString("http://h:99999/"), nullptr);
+    EXPECT_EQ(VxURL::URLWithString("caf\xc3\xa9"), nullptr);
+    EXPECT_EQ(VxURL::URLWithString(""), nullptr);
+    auto file = VxURL::fileURLWithPath("/tmp/a b.txt");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->isFileURL());
+    EXPECT_EQ(file->path(), "/tmp/a b.txt");
+    EXPECT_EQ(file->pathExtension(), "txt");
+    auto dir = VxURL::URLWithString("http://h/base")->URLByAppendingPathComponent("");
+    EXPECT_EQ(dir->absoluteString(), "http://h/base/");
+    EXPECT_EQ(VxURL::URLWithString("http://[::1]:80/")->host()->str(), "::1");
+}
+
+TEST(Values, DescriptionsAndStrings) {
+    auto d = VxDictionary::dictionaryWithPairs(
+        {{"Accept", vxstr("application/json")},
+         {"n", VxNumber::numberWithInt(3)},
+         {"list", VxArray::arrayWithObjects({vxstr("a"), VxNull::null()})}});
+    EXPECT_EQ(d->description(),
+              "{\n    Accept = \"application/json\";\n    n = 3;\n    list = (\n        a,\n"
+              "        <null>\n    );\n}");
+    EXPECT_EQ(d->descriptionInline(), "{Accept = \"application/json\"; n = 3; list = (a, <null>)}");
+    EXPECT_EQ(VxDate::dateWithTimeIntervalSince1970(0)->description(), "1970-01-01 00:00:00 +0000");
+    EXPECT_EQ(VxData::dataWithString("hi")->description(), "{length = 2, bytes = 0x6869}");
+    EXPECT_EQ(vxstr("h\xc3\xa9llo")->length(), 5u);
+    EXPECT_FALSE(VxString::isValidUTF8("\xc3"));
+    EXPECT_FALSE(VxString::isValidUTF8("\xc0\xaf"));      // overlong
+    EXPECT_FALSE(VxString::isValidUTF8("\xed\xa0\x80"));  // surrogate
+    EXPECT_TRUE(VxString::isValidUTF8("\xf0\x9f\x98\x80"));
+    auto box = VxValue::valueWithValue(std::uint64_t{5}, "Q");
+    EXPECT_EQ(box->value<std::uint64_t>(), 5u);
+    EXPECT_EQ(box->objCType(), "Q");
+}
+
+TEST(Values, ClassRegistryKnowsValueClasses) {
+    const VxClass* str = VxClass::classNamed("VxString");
+    ASSERT_TRUE(str);
+    EXPECT_EQ(str, &VxString::classObject());
+    EXPECT_TRUE(
+        VxClass::classNamed("VxMutableDictionary")->isSubclassOfClass(VxDictionary::classObject()));
+    EXPECT_TRUE(VxClass::classNamed("VxNull"));
+    EXPECT_TRUE(VxClass::classNamed("VxValue"));
+    EXPECT_EQ(VxClass::classNamed("NoSuchClass"), nullptr);
+    auto made = VxClass::classNamed("VxMutableArray")->createInstance();
+    EXPECT_TRUE(made && made->isKindOfClass(VxArray::classObject()));
+    EXPECT_TRUE(vxstr("x")->isKindOfClass(VxObject::classObject()));
+}
+
+TEST(Values, ErrorsAndFormatting) {
+    auto plain = VxError::errorWithDomain("SomeDomain", -7);
+    EXPECT_EQ(plain->localizedDescription(),
+              "The operation couldn't be completed. (SomeDomain error -7.)");
+    EXPECT_EQ(plain->localizedFailureReason(), nullptr);
+    auto rich = VxError::errorWithDomain("D", 3, "Bad Request", "Bad request phrase");
+    EXPECT_EQ(rich->localizedDescription(), "Bad Request");
+    EXPECT_EQ(rich->localizedFailureReason()->str(), "Bad request phrase");
+    EXPECT_EQ(
+        rich->description(),
+        "Error Domain=D Code=3 \"Bad Request\" UserInfo={VxLocalizedDescription = \"Bad Request\"; "
+        "VxLocalizedFailureReason = \"Bad request phrase\"}");
+    EXPECT_EQ(rich->description().find('\n'), std::string::npos);
+
+    EXPECT_EQ(vx::format("[Session] > Serial: %@ Platform:%@ Version: %@", vxstr("ABC"), "Kelo",
+                         std::string("1.0")),
+              "[Session] > Serial: ABC Platform:Kelo Version: 1.0");
+    EXPECT_EQ(vx::format("%@", VxStringPtr()), "(null)");
+    EXPECT_EQ(vx::format("Status code: %ld", std::int64_t{402}), "Status code: 402");
+    EXPECT_EQ(vx::format("%@;q=%0.1g", "en", 0.9f), "en;q=0.9");
+    EXPECT_EQ(vx::format("%@;q=%0.1g", "en", 1.0f), "en;q=1");
+    EXPECT_EQ(vx::format("%05.1f%%", 3.14159), "003.1%");
+    EXPECT_EQ(vx::format("%d and %@"), "(?) and (?)");  // missing arguments never read garbage
+    EXPECT_EQ(vx::format("%s", 5), "(?)");
+}
