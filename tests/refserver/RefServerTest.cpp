@@ -5,6 +5,8 @@
 #include <chrono>
 #include <set>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -108,6 +110,26 @@ TEST(RefServer, SessionIdentifiers) {
     EXPECT_NE(session(c)["sessionId"], session(c)["sessionId"]);
 }
 
+TEST(RefServer, ConcurrentCallsGetDistinctIdsAndAreAllRecorded) {
+    ReferenceServer server({"--fresh-session"});
+    std::vector<std::string> ids[4];
+    std::vector<std::thread> threads;
+    for (auto& mine : ids) {
+        threads.emplace_back([&server, &mine] {
+            auto c = client(server);
+            for (int i = 0; i < 10; ++i) {
+                auto r = c.Post("/kelo/v1.01/session", sessionBody(), "application/json");
+                if (r) mine.push_back(json::parse(r->body).value("sessionId", ""));
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::set<std::string> unique;
+    for (const auto& mine : ids) unique.insert(mine.begin(), mine.end());
+    EXPECT_EQ(unique.size(), 40u);
+    EXPECT_EQ(server.requests().size(), 40u);
+}
+
 TEST(RefServer, StatusAndBodyKnobs) {
     ReferenceServer server;
     auto c = client(server);
@@ -170,11 +192,11 @@ TEST(RefServer, RecordsRequestsAndResets) {
               {{"Diagnostic-Device-ID", "DEV-1"}, {"Diagnostic-Session-ID", "S-0001"}});
     ASSERT_TRUE(r);
     EXPECT_EQ(json::parse(r->body)["deviceId"], "DEV-1");
-    const std::string binary("\x00\xff\x80 data\n", 8);
+    const std::string binary("\x00\xff\x80 data\n", 9);
     r = c.Post("/kelo/v1.01/results/T1/data/D1",
                {{"ZET-file-sequence", "1"},
                 {"ZET-total-files", "1"},
-                {"ZET-file-MD5", "00000000000000000000000000000000"},
+                {"ZET-file-MD5", "14353e217f62cb98e688c755f7ea12ec"},
                 {"ZET-file-size", std::to_string(binary.size())}},
                binary, "application/octet-stream");
     ASSERT_TRUE(r);
@@ -225,14 +247,22 @@ TEST(RefServer, RoutingAndRequestChecks) {
     r = c.Get("/kelo/v1.01/assets/strings");
     EXPECT_EQ(r->status, 200);
     EXPECT_NE(r->body.find("\"OK\" = \"OK\";"), std::string::npos);
-    // An upload whose size header does not match its body is refused.
-    r = c.Post("/kelo/v1.01/results//data/D1",
-               {{"ZET-file-sequence", "1"},
-                {"ZET-total-files", "1"},
-                {"ZET-file-MD5", "x"},
-                {"ZET-file-size", "99"}},
-               "abc", "application/octet-stream");
-    EXPECT_EQ(r->status, 400);
+    // An upload whose size or digest header does not match its body is
+    // refused; an empty test identifier is accepted.
+    auto upload = [&](const std::string& md5, const std::string& size) {
+        return c.Post("/kelo/v1.01/results//data/D1",
+                      {{"ZET-file-sequence", "1"},
+                       {"ZET-total-files", "1"},
+                       {"ZET-file-MD5", md5},
+                       {"ZET-file-size", size}},
+                      "abc", "application/octet-stream");
+    };
+    const std::string md5 = "900150983cd24fb0d6963f7d28e17f72";  // MD5 of "abc"
+    EXPECT_EQ(upload(md5, "99")->status, 400);
+    EXPECT_EQ(upload("900150983cd24fb0d6963f7d28e17f73", "3")->status, 400);
+    r = upload(md5, "3");
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(json::parse(r->body)["testId"], "");
 }
 
 TEST(RefServer, FixtureStartAndStop) {

@@ -1,5 +1,7 @@
 #include "Calls.h"
 
+#include <openssl/evp.h>
+
 #include <cctype>
 #include <cstdio>
 
@@ -17,6 +19,20 @@ std::optional<json> parseBody(const CallInput& in, CallOutput& out) {
         return std::nullopt;
     }
     return j;
+}
+
+// The MD5 digest of `bytes` as 32 lower-case hexadecimal digits.
+std::string md5Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_md5(), nullptr) != 1) return "";
+    std::string hex;
+    char two[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
 }
 
 bool validating(const CallInput& in) {
@@ -118,7 +134,7 @@ void results(const CallInput& in, CallOutput& out) {
 }
 
 // Test data upload: the raw file bytes, described by the ZET-* headers. The
-// size header must match the body when validation is on.
+// size and digest headers must match the body when validation is on.
 void upload(const CallInput& in, CallOutput& out) {
     const auto& req = in.request;
     if (validating(in)) {
@@ -131,6 +147,10 @@ void upload(const CallInput& in, CallOutput& out) {
         }
         if (req.get_header_value("ZET-file-size") != std::to_string(req.body.size())) {
             out.rejectReason = "\"ZET-file-size\" does not match the body size";
+            return;
+        }
+        if (req.get_header_value("ZET-file-MD5") != md5Hex(req.body)) {
+            out.rejectReason = "\"ZET-file-MD5\" does not match the body";
             return;
         }
     }
