@@ -89,10 +89,9 @@ bool dropConnection(const httplib::Request& req) {
         if (!socketEnd(fd, true, peerAddr, peerPort) || peerPort != req.remote_port ||
             peerAddr != req.remote_addr)
             continue;
-        // Reset instead of an orderly close, then stop both directions: the
-        // client sees the connection end and the library's own reply write
-        // fails harmlessly.
-        linger lin{1, 0};
+        // Stop both directions now: the client sees the connection end before
+        // any response, and the library's own reply write fails harmlessly.
+        // With zero linger its later close resets rather than lingers.
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
         shutdown(fd, SHUT_RDWR);
         return true;
