@@ -92,6 +92,7 @@ bool dropConnection(const httplib::Request& req) {
         // Stop both directions now: the client sees the connection end before
         // any response, and the library's own reply write fails harmlessly.
         // With zero linger its later close resets rather than lingers.
+        linger lin{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
         shutdown(fd, SHUT_RDWR);
         return true;
