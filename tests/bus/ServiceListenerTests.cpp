@@ -7,9 +7,12 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/VxServiceClient.h"
 #include "platform/VxServiceListener.h"
@@ -207,6 +210,56 @@ TEST_F(ServiceListenerTest, ServiceEndsWithStopOrWithTheBus) {
     bus.shutdown();
     EXPECT_TRUE(goneWithin(second, 5s));
     EXPECT_FALSE(client.checkAvailability(kCallTimeout).ok);
+}
+
+// Sets environment variables for one scope and restores them afterwards.
+class ScopedEnvironment {
+  public:
+    void set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second) {
+                ::setenv(it->first.c_str(), it->second->c_str(), 1);
+            } else {
+                ::unsetenv(it->first.c_str());
+            }
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(BusChoice, FollowsActivationThenDaBusThenTheSessionAddress) {
+    ScopedEnvironment env;
+    env.set("DBUS_STARTER_ADDRESS", "unix:path=/starter");
+    env.set("DA_BUS", "system");
+    env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/session");
+    env.set("XDG_RUNTIME_DIR", "/run/user/7");
+
+    EXPECT_EQ(vxChooseBus("unix:path=/explicit", true).address, "unix:path=/explicit");
+    EXPECT_EQ(vxChooseBus("", true).address, "unix:path=/starter");
+    // Clients never follow the activation address: it is the service's own.
+    EXPECT_EQ(vxChooseBus("", false).kind, VxBusChoice::Kind::system);
+
+    env.set("DA_BUS", nullptr);
+    EXPECT_EQ(vxChooseBus("", false).address, "unix:path=/session");
+    env.set("DBUS_SESSION_BUS_ADDRESS", nullptr);
+    EXPECT_EQ(vxChooseBus("", false).address, "unix:path=/run/user/7/bus");
+    env.set("XDG_RUNTIME_DIR", nullptr);
+    const VxBusChoice none = vxChooseBus("", false);
+    EXPECT_FALSE(none.error.empty());
+    std::string error;
+    EXPECT_FALSE(vxCheckAvailability("", 1s, &error).has_value());
+    EXPECT_EQ(error, none.error);
 }
 
 TEST(ServiceListenerInProcess, ReportsATakenNameAndStopsOnRequest) {
