@@ -1,9 +1,20 @@
 #pragma once
 // Keyed archiving: one documented, versioned binary format for the whole system
-// (see docs/ARCHITECTURE.md). An archive is a keyed container; values are the
+// (see docs/ARCHIVE_FORMAT.md). An archive is a keyed container; values are the
 // value kinds of VxValues.h, errors, and objects that adopt VxCoding, which are
 // re-created by class name through the class registry. A corrupt or truncated
 // archive gives a clear failure, never a crash.
+//
+// Round trips are exact: number kinds, dictionary key order and non-text keys,
+// and mutability (a mutable container or buffer comes back mutable) survive.
+// Absent objects are not stored (decoding the key gives nothing).
+//
+// Secure coding: an archiver that requires it refuses (VxKeyedArchiveErrorNotEncodable)
+// coded objects whose class does not support secure coding; an unarchiver that
+// requires it (the default) refuses them with VxKeyedArchiveErrorWrongClass.
+// decodeObjectOfClass(es) always checks the decoded object's class (a coded
+// object of a class outside the list is refused before it is created); values
+// inside decoded containers are not checked against the list.
 
 #include <cstdint>
 #include <memory>
@@ -19,7 +30,7 @@ class VxKeyedUnarchiver;
 
 // Adopted (next to VxObject) by classes that archive themselves.
 class VxCoding {
-public:
+  public:
     virtual ~VxCoding() = default;
     virtual void encodeWithCoder(VxKeyedArchiver& coder) const = 0;
     // Fills a fresh instance (made by the class's factory) from the archive;
@@ -29,15 +40,17 @@ public:
 };
 
 extern const char* const VxKeyedArchiveErrorDomain;  // "VxKeyedArchiveErrorDomain"
+// Key of the root object of archivedDataWithRootObject / unarchivedObjectOfClass.
+extern const char* const VxKeyedArchiveRootObjectKey;  // "root"
 enum : std::int64_t {
-    VxKeyedArchiveErrorCorrupt = 4864,          // malformed or truncated data
-    VxKeyedArchiveErrorUnknownClass = 4865,     // a class name the registry does not know
-    VxKeyedArchiveErrorNotEncodable = 4866,     // an object that cannot be archived
-    VxKeyedArchiveErrorWrongClass = 4867,       // secure decoding found an unexpected class
+    VxKeyedArchiveErrorCorrupt = 4864,       // malformed or truncated data
+    VxKeyedArchiveErrorUnknownClass = 4865,  // a class name the registry does not know
+    VxKeyedArchiveErrorNotEncodable = 4866,  // an object that cannot be archived
+    VxKeyedArchiveErrorWrongClass = 4867,    // secure decoding found an unexpected class
 };
 
 class VxKeyedArchiver {
-public:
+  public:
     explicit VxKeyedArchiver(bool requiresSecureCoding = true);
     ~VxKeyedArchiver();
     VxKeyedArchiver(const VxKeyedArchiver&) = delete;
@@ -48,6 +61,8 @@ public:
     void encodeBool(bool value, std::string_view forKey);
     void encodeInt64(std::int64_t value, std::string_view forKey);
     void encodeDouble(double value, std::string_view forKey);
+    // Encoding the same key again replaces the earlier value. A failed encode
+    // makes encodedData fail; later encodes are then ignored.
     // Ends encoding and gives the archive; nothing (and the error) when an object
     // could not be encoded.
     VxDataPtr encodedData(VxErrorPtr* error = nullptr);
@@ -55,13 +70,13 @@ public:
     static VxDataPtr archivedDataWithRootObject(const Id& root, bool requiringSecureCoding,
                                                 VxErrorPtr* error = nullptr);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 class VxKeyedUnarchiver {
-public:
+  public:
     // Nothing (and the error) when the data is not a readable archive.
     static std::unique_ptr<VxKeyedUnarchiver> unarchiverForReadingFromData(
         const VxDataPtr& data, VxErrorPtr* error = nullptr);
@@ -79,13 +94,15 @@ public:
     bool decodeBoolForKey(std::string_view key);
     std::int64_t decodeInt64ForKey(std::string_view key);
     double decodeDoubleForKey(std::string_view key);
+    // decodeBool/Int64/Double accept any number stored under the key; a missing
+    // key gives false / 0, a non-number records an error and gives false / 0.
     // The first decoding failure, if any.
     VxErrorPtr error() const;
 
     static Id unarchivedObjectOfClass(const VxClass& cls, const VxDataPtr& data,
                                       VxErrorPtr* error = nullptr);
 
-private:
+  private:
     VxKeyedUnarchiver();
     struct Impl;
     std::unique_ptr<Impl> impl_;
