@@ -1,0 +1,589 @@
+#include "platform/VxURLSession.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr std::int64_t kErrorTooManyRedirects = -1007;
+constexpr std::int64_t kErrorRequestBodyStreamExhausted = -1021;
+
+// Process-wide transport state: two shares (requests that handle cookies use the
+// one with a cookie store), each sharing connections, DNS and TLS sessions.
+// Never destroyed, so that transfers on detached threads never outlive it.
+struct Share {
+    CURLSH* handle = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+
+    explicit Share(bool cookies) {
+        handle = curl_share_init();
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Share::lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Share::unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        if (cookies) curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    }
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<Share*>(user)->locks.at(static_cast<std::size_t>(data)).lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<Share*>(user)->locks.at(static_cast<std::size_t>(data)).unlock();
+    }
+};
+
+struct Transport {
+    Share withCookies{true};
+    Share withoutCookies{false};
+    std::atomic<std::uint64_t> connections{0};
+    std::atomic<std::uint64_t> nextTaskId{1};
+};
+
+Transport& transport() {
+    static Transport* t = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return new Transport();
+    }();
+    return *t;
+}
+
+struct Result {
+    VxDataPtr data;
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+};
+
+// State of one transfer, seen by the libcurl callbacks.
+struct Transfer {
+    const std::atomic<bool>* cancelled = nullptr;
+    VxInputStreamPtr stream;
+    VxErrorPtr streamError;
+    bool streamFailed = false;
+    int fileFd = -1;  // download target, or -1 to collect in memory
+    int writeErrno = 0;
+    std::vector<std::uint8_t> body;
+    VxHTTPHeaderFields headers;
+    std::string lastHeaderName;
+};
+
+std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    std::size_t length = size * count;
+    std::string_view line(buffer, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.rfind("HTTP/", 0) == 0) {
+        // A new response (after a redirect or an interim 1xx reply) starts afresh.
+        t->headers.clear();
+        t->lastHeaderName.clear();
+        return length;
+    }
+    if (line.empty()) return length;
+    if ((line.front() == ' ' || line.front() == '\t') && !t->lastHeaderName.empty()) {
+        // Obsolete line folding: continues the previous field.
+        std::size_t start = line.find_first_not_of(" \t");
+        if (start != std::string_view::npos) {
+            const std::string* previous = t->headers.find(t->lastHeaderName);
+            std::string value = previous ? *previous : std::string();
+            value += ' ';
+            value += line.substr(start);
+            t->headers.set(t->lastHeaderName, std::move(value));
+        }
+        return length;
+    }
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return length;
+    std::string_view name = line.substr(0, colon);
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    t->headers.add(name, value);
+    t->lastHeaderName = std::string(name);
+    return length;
+}
+
+std::size_t onBody(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    std::size_t length = size * count;
+    if (t->fileFd < 0) {
+        t->body.insert(t->body.end(), buffer, buffer + length);
+        return length;
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(t->fileFd, buffer + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            t->writeErrno = errno;
+            return 0;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return length;
+}
+
+std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    if (t->cancelled && t->cancelled->load()) return CURL_READFUNC_ABORT;
+    std::int64_t n = t->stream->read(reinterpret_cast<std::uint8_t*>(buffer), size * count);
+    if (n < 0) {
+        t->streamFailed = true;
+        t->streamError = t->stream->streamError();
+        return CURL_READFUNC_ABORT;
+    }
+    return static_cast<std::size_t>(n);
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* t = static_cast<Transfer*>(user);
+    return t->cancelled && t->cancelled->load() ? 1 : 0;
+}
+
+bool isToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (unsigned char c : text) {
+        if (c <= 32 || c >= 127 || std::strchr("()<>@,;:\\\"/[]?={}", c)) return false;
+    }
+    return true;
+}
+
+bool isFieldValue(std::string_view text) {
+    for (unsigned char c : text)
+        if (c == '\r' || c == '\n' || c == '\0') return false;
+    return true;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+VxErrorPtr urlError(std::int64_t code, const std::string& reason, const VxURLPtr& url,
+                    const VxErrorPtr& underlying = nullptr) {
+    auto info = VxMutableDictionary::dictionary();
+    info->setObject(vxstr(VxURLSession::localizedDescriptionForErrorCode(code)),
+                    VxLocalizedDescriptionKey);
+    if (!reason.empty()) info->setObject(vxstr(reason), VxLocalizedFailureReasonErrorKey);
+    if (url) info->setObject(url, VxURLErrorKey);
+    if (underlying) info->setObject(underlying, VxUnderlyingErrorKey);
+    return VxError::errorWithDomain(VxURLErrorDomain, code,
+                                    std::static_pointer_cast<VxDictionary>(info->copy()));
+}
+
+std::int64_t codeForCurlError(CURLcode code) {
+    switch (code) {
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return VxURLErrorUnsupportedURL;
+        case CURLE_URL_MALFORMAT:
+            return VxURLErrorBadURL;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return VxURLErrorCannotFindHost;
+        case CURLE_COULDNT_CONNECT:
+            return VxURLErrorCannotConnectToHost;
+        case CURLE_OPERATION_TIMEDOUT:
+            return VxURLErrorTimedOut;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return VxURLErrorNetworkConnectionLost;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_HTTP_RETURNED_ERROR:
+            return VxURLErrorBadServerResponse;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return kErrorTooManyRedirects;
+        case CURLE_SEND_FAIL_REWIND:
+        case CURLE_READ_ERROR:
+            return kErrorRequestBodyStreamExhausted;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_USE_SSL_FAILED:
+            return VxURLErrorSecureConnectionFailed;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return VxURLErrorCancelled;
+        case CURLE_WRITE_ERROR:
+            return VxURLErrorCannotWriteToFile;
+        default:
+            return VxURLErrorUnknown;
+    }
+}
+
+struct SList {
+    curl_slist* list = nullptr;
+    ~SList() { curl_slist_free_all(list); }
+    bool append(const std::string& line) {
+        curl_slist* next = curl_slist_append(list, line.c_str());
+        if (!next) return false;
+        list = next;
+        return true;
+    }
+};
+
+struct Easy {
+    CURL* handle = curl_easy_init();
+    ~Easy() {
+        if (handle) curl_easy_cleanup(handle);
+    }
+};
+
+// Performs one exchange on the calling thread. `fileFd` >= 0 sends the body to
+// that file instead of memory.
+Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelled, int fileFd) {
+    Transport& tp = transport();
+    Result result;
+    const VxURLPtr url = request ? request->URL() : nullptr;
+    if (cancelled && cancelled->load()) {
+        result.error =
+            urlError(VxURLErrorCancelled, "The task was cancelled before it started.", url);
+        return result;
+    }
+    if (!url) {
+        result.error = urlError(VxURLErrorUnsupportedURL, "The request has no URL.", nullptr);
+        return result;
+    }
+    VxStringPtr scheme = url->scheme();
+    if (!scheme || !(equalsIgnoringCase(scheme->str(), "http") ||
+                     equalsIgnoringCase(scheme->str(), "https"))) {
+        result.error =
+            urlError(VxURLErrorUnsupportedURL, "Only http and https URLs can be loaded.", url);
+        return result;
+    }
+    if (!url->host() || url->host()->empty()) {
+        result.error = urlError(VxURLErrorBadURL, "The URL has no host.", url);
+        return result;
+    }
+
+    std::string method = request->HTTPMethod().empty() ? "GET" : request->HTTPMethod();
+    if (!isToken(method)) {
+        result.error = urlError(VxURLErrorBadURL, "The request method is not valid.", url);
+        return result;
+    }
+
+    // Header fields exactly as set, plus suppression of libcurl's own defaults.
+    const VxHTTPHeaderFields& fields = request->headerFields();
+    SList headers;
+    for (const auto& [name, value] : fields.entries()) {
+        if (!isToken(name) || !isFieldValue(value)) {
+            result.error =
+                urlError(VxURLErrorBadURL, "The header field \"" + name + "\" is not valid.", url);
+            return result;
+        }
+        headers.append(value.empty() ? name + ";" : name + ": " + value);
+    }
+    const VxDataPtr& body = request->HTTPBody();
+    const VxInputStreamPtr& stream = body ? nullptr : request->HTTPBodyStream();
+    if (!fields.contains("Accept")) headers.append("Accept:");
+    if (!fields.contains("Expect")) headers.append("Expect:");
+    if ((body || stream) && !fields.contains("Content-Type")) headers.append("Content-Type:");
+    if (request->cachePolicy() == VxURLRequestReloadIgnoringLocalCacheData ||
+        request->cachePolicy() == VxURLRequestReloadIgnoringLocalAndRemoteCacheData) {
+        if (!fields.contains("Cache-Control")) headers.append("Cache-Control: no-cache");
+        if (!fields.contains("Pragma")) headers.append("Pragma: no-cache");
+    }
+
+    Easy easy;
+    if (!easy.handle) {
+        result.error = urlError(VxURLErrorUnknown, "The transfer could not be set up.", url);
+        return result;
+    }
+    CURL* h = easy.handle;
+    Transfer t;
+    t.cancelled = cancelled;
+    t.fileFd = fileFd;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    Share& share = request->HTTPShouldHandleCookies() ? tp.withCookies : tp.withoutCookies;
+    curl_easy_setopt(h, CURLOPT_SHARE, share.handle);
+    curl_easy_setopt(h, CURLOPT_URL, url->absoluteString().c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    double timeout = request->timeoutInterval() > 0 ? request->timeoutInterval() : 60.0;
+    long timeoutMs = std::max(1L, static_cast<long>(timeout * 1000.0));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
+    if (request->HTTPShouldHandleCookies()) curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+
+    if (body) {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->length()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS,
+                         body->length() ? static_cast<const void*>(body->bytes())
+                                        : static_cast<const void*>(""));
+        if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+    } else if (stream) {
+        curl_off_t size = -1;
+        if (const std::string* length = fields.find("Content-Length")) {
+            char* end = nullptr;
+            long long v = std::strtoll(length->c_str(), &end, 10);
+            if (end != length->c_str() && *end == '\0' && v >= 0) size = v;
+        }
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, &onRead);
+        curl_easy_setopt(h, CURLOPT_READDATA, &t);
+        if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+        t.stream = stream;
+        if (stream->streamStatus() == VxStreamStatusNotOpen) stream->open();
+        if (stream->streamStatus() == VxStreamStatusError) {
+            result.error = urlError(kErrorRequestBodyStreamExhausted,
+                                    "The request body stream could not be opened.", url,
+                                    stream->streamError());
+            return result;
+        }
+    } else if (method == "GET") {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else if (method == "POST") {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, "");
+    } else {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.list);
+
+    CURLcode code = curl_easy_perform(h);
+    if (stream) stream->close();
+
+    long connects = 0;
+    if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0)
+        tp.connections += static_cast<std::uint64_t>(connects);
+
+    if (code != CURLE_OK) {
+        std::int64_t errorCode = codeForCurlError(code);
+        if (cancelled && cancelled->load()) errorCode = VxURLErrorCancelled;
+        std::string detail = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+        VxErrorPtr underlying;
+        if (t.streamFailed) {
+            errorCode = kErrorRequestBodyStreamExhausted;
+            underlying = t.streamError;
+            if (underlying) detail += " (" + underlying->localizedDescription() + ")";
+        } else if (code == CURLE_WRITE_ERROR && t.writeErrno) {
+            detail += std::string(" (") + std::strerror(t.writeErrno) + ")";
+        }
+        result.error = urlError(errorCode, detail, url, underlying);
+        return result;
+    }
+
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    char* effective = nullptr;
+    curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
+    VxURLPtr finalURL = effective ? VxURL::URLWithString(effective) : nullptr;
+    if (!finalURL) finalURL = url;
+    result.response = std::make_shared<VxHTTPURLResponse>(finalURL, status, t.headers);
+    result.data = VxData::dataWithVector(std::move(t.body));
+    return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Tasks
+
+struct VxURLSessionTask::Impl {
+    std::uint64_t identifier = 0;
+    VxURLRequestPtr request;
+    std::atomic<int> state{Suspended};
+    std::atomic<bool> cancelled{false};
+    std::once_flag started;
+    // Runs on the task's own thread; performs the exchange and delivers the result.
+    std::function<void(Impl&)> run;
+};
+
+std::uint64_t VxURLSessionTask::taskIdentifier() const {
+    return impl_->identifier;
+}
+VxURLRequestPtr VxURLSessionTask::originalRequest() const {
+    return impl_->request;
+}
+VxURLSessionTask::State VxURLSessionTask::state() const {
+    return static_cast<State>(impl_->state.load());
+}
+
+void VxURLSessionTask::resume() {
+    std::shared_ptr<Impl> impl = impl_;
+    std::call_once(impl->started, [impl] {
+        int expected = Suspended;
+        impl->state.compare_exchange_strong(expected, Running);
+        std::thread([impl] { impl->run(*impl); }).detach();
+    });
+}
+
+void VxURLSessionTask::cancel() {
+    int s = impl_->state.load();
+    if (s == Completed) return;
+    impl_->cancelled = true;
+    impl_->state.compare_exchange_strong(s, Canceling);
+    resume();  // a suspended task completes as cancelled
+}
+
+// ---------------------------------------------------------------------------
+// Session
+
+VxURLSession::VxURLSession() : delegateQueue_(VxDispatchQueue::serialQueue("VxURLSession")) {}
+
+VxURLSession& VxURLSession::sharedSession() {
+    static VxURLSession* session = new VxURLSession();
+    return *session;
+}
+
+VxDispatchQueue& VxURLSession::delegateQueue() {
+    return *delegateQueue_;
+}
+
+std::uint64_t VxURLSession::connectionsOpened() {
+    return transport().connections.load();
+}
+
+std::string VxURLSession::localizedDescriptionForErrorCode(std::int64_t code) {
+    switch (code) {
+        case VxURLErrorCancelled:
+            return "The request was cancelled.";
+        case VxURLErrorBadURL:
+            return "The URL is not valid.";
+        case VxURLErrorTimedOut:
+            return "The request timed out.";
+        case VxURLErrorUnsupportedURL:
+            return "The URL is not supported.";
+        case VxURLErrorCannotFindHost:
+            return "A server with the specified hostname could not be found.";
+        case VxURLErrorCannotConnectToHost:
+            return "Could not connect to the server.";
+        case VxURLErrorNetworkConnectionLost:
+            return "The network connection was lost.";
+        case kErrorTooManyRedirects:
+            return "There were too many redirects.";
+        case VxURLErrorBadServerResponse:
+            return "The server returned an invalid response.";
+        case kErrorRequestBodyStreamExhausted:
+            return "The request body could not be read.";
+        case VxURLErrorSecureConnectionFailed:
+            return "A secure connection to the server could not be made.";
+        case VxURLErrorCannotCreateFile:
+            return "The downloaded file could not be created.";
+        case VxURLErrorCannotWriteToFile:
+            return "The downloaded file could not be written.";
+        default:
+            return "An unknown error occurred.";
+    }
+}
+
+VxDataPtr VxURLSession::sendSynchronousRequest(const VxURLRequestPtr& request,
+                                               VxURLResponsePtr* response, VxErrorPtr* error) {
+    Result r = perform(request, nullptr, -1);
+    if (response) *response = r.response;
+    vxSetError(error, r.error);
+    return r.data;
+}
+
+namespace {
+
+VxURLSessionTaskPtr makeDataTask(const VxURLRequestPtr& request, VxDispatchQueue& queue,
+                                 VxURLSession::DataCompletion completion) {
+    auto impl = std::make_shared<VxURLSessionTask::Impl>();
+    impl->identifier = transport().nextTaskId++;
+    impl->request = request ? std::static_pointer_cast<VxURLRequest>(request->copy()) : nullptr;
+    VxDispatchQueue* target = &queue;
+    impl->run = [target, completion = std::move(completion)](VxURLSessionTask::Impl& self) {
+        Result r = perform(self.request, &self.cancelled, -1);
+        self.state = VxURLSessionTask::Completed;
+        if (completion) target->async([completion, r] { completion(r.data, r.response, r.error); });
+    };
+    return std::make_shared<VxURLSessionTask>(impl);
+}
+
+}  // namespace
+
+VxURLSessionTaskPtr VxURLSession::sendAsynchronousRequest(const VxURLRequestPtr& request,
+                                                          VxDispatchQueue& queue,
+                                                          DataCompletion completionHandler) {
+    VxURLSessionTaskPtr task = makeDataTask(request, queue, std::move(completionHandler));
+    task->resume();
+    return task;
+}
+
+VxURLSessionTaskPtr VxURLSession::dataTaskWithRequest(const VxURLRequestPtr& request,
+                                                      DataCompletion completionHandler) {
+    return makeDataTask(request, delegateQueue(), std::move(completionHandler));
+}
+
+VxURLSessionTaskPtr VxURLSession::downloadTaskWithURL(const VxURLPtr& url,
+                                                      DownloadCompletion completionHandler) {
+    return downloadTaskWithRequest(url ? VxURLRequest::requestWithURL(url) : nullptr,
+                                   std::move(completionHandler));
+}
+
+VxURLSessionTaskPtr VxURLSession::downloadTaskWithRequest(const VxURLRequestPtr& request,
+                                                          DownloadCompletion completionHandler) {
+    auto impl = std::make_shared<VxURLSessionTask::Impl>();
+    impl->identifier = transport().nextTaskId++;
+    impl->request = request ? std::static_pointer_cast<VxURLRequest>(request->copy()) : nullptr;
+    VxDispatchQueue* target = &delegateQueue();
+    impl->run = [target, completion = std::move(completionHandler)](VxURLSessionTask::Impl& self) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/VxDownload-XXXXXX";
+        std::vector<char> name(path.begin(), path.end());
+        name.push_back('\0');
+        int fd = mkostemp(name.data(), O_CLOEXEC);
+        Result r;
+        if (fd < 0) {
+            r.error = urlError(VxURLErrorCannotCreateFile, path + ": " + std::strerror(errno),
+                               self.request ? self.request->URL() : nullptr);
+        } else {
+            path = name.data();
+            r = perform(self.request, &self.cancelled, fd);
+            if (::close(fd) != 0 && !r.error)
+                r.error = urlError(VxURLErrorCannotWriteToFile, path + ": " + std::strerror(errno),
+                                   self.request ? self.request->URL() : nullptr);
+        }
+        self.state = VxURLSessionTask::Completed;
+        VxURLPtr location = (!r.error && fd >= 0) ? VxURL::fileURLWithPath(path) : nullptr;
+        bool haveFile = fd >= 0;
+        target->async([completion, r, location, path, haveFile] {
+            if (completion) completion(location, r.error ? nullptr : r.response, r.error);
+            if (haveFile) ::unlink(path.c_str());
+        });
+    };
+    return std::make_shared<VxURLSessionTask>(impl);
+}
