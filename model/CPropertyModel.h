@@ -278,9 +278,11 @@ class CPropertyModel : public VxObject, public VxCoding {
         return registerModelClass(cls, hooks);
     }
 
-  protected:
-    // Per-class state of this record's class (initialising the class first).
+      // Per-class state (opaque outside the model layer's sources).
     struct ClassState;
+
+protected:
+    // Per-class state of this record's class (initialising the class first).
     ClassState& classState() const;
 
   private:

@@ -1,0 +1,61 @@
+#pragma once
+// Per-class state of record classes, shared by the parts of CPropertyModel.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <unicode/numfmt.h>
+#include <unicode/smpdtfmt.h>
+
+#include "model/CPropertyModel.h"
+
+// A slot that is read and replaced as one atomic step.
+template <class T>
+class CPMSlot {
+  public:
+    std::shared_ptr<T> load() const { return value_.load(std::memory_order_acquire); }
+    void store(std::shared_ptr<T> v) { value_.store(std::move(v), std::memory_order_release); }
+
+  private:
+    std::atomic<std::shared_ptr<T>> value_;
+};
+
+struct CPropertyModel::ClassState {
+    const VxClass* cls = nullptr;
+    ClassHooks hooks;
+    bool isRoot = false;  // CPropertyModel itself
+
+    std::once_flag once;
+    std::atomic<bool> initialized{false};
+    std::optional<CPropertyModelException> failure;
+
+    CPropertyAccessorTable accessors;
+
+    std::atomic<std::uint64_t> options{0};
+    CPMSlot<VxDictionary> attributes;
+    CPMSlot<VxArray> orderedNames;
+    CPMSlot<VxArray> printNames;
+    CPMSlot<VxDictionary> translation;
+
+    // Formatters; each is used and replaced only under its kind's lock.
+    std::unique_ptr<icu::SimpleDateFormat> dateFormatter;
+    std::unique_ptr<icu::NumberFormat> numberFormatter;
+    std::unique_ptr<icu::NumberFormat> decimalFormatter;
+};
+
+namespace cpm_detail {
+
+// State of a class of the family (made on first request); nothing for classes
+// outside it.
+CPropertyModel::ClassState* stateFor(const VxClass& cls);
+// Makes the class's three formatters (last step of class initialisation).
+void makeFormatters(CPropertyModel::ClassState& state);
+// The process's null marker, fetched once.
+const Id& nullMarker();
+// The storage key of a property: the translation entry when there is one.
+std::string_view storageKey(const VxDictionaryPtr& translation, std::string_view property,
+                            VxStringPtr& holder);
+
+}  // namespace cpm_detail

@@ -1,0 +1,12 @@
+#include "model/DAStatusObject.h"
+
+#include "model/ModelConstants.h"
+
+CPM_DEFINE_MODEL(DAStatusObject, CDictionaryModel,  //
+                 {"code", "T@\"VxString\",C,D"},    //
+                 {"reason", "T@\"VxString\",C,D"});
+
+bool DAStatusObject::statusSuccess() const {
+    VxStringPtr text = vx::nonEmptyString(code());
+    return text && text->str() == kNoError;
+}
