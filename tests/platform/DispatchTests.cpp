@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/VxDispatch.h"
+
+TEST(Dispatch, MainQueueIsSerialAndOrdered) {
+    EXPECT_FALSE(VxIsMainThread());  // the test thread is not the main queue thread
+    std::mutex m;
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    VxSemaphore done;
+    for (int i = 0; i < 50; ++i) {
+        VxDispatchQueue::mainQueue().async([&, i] {
+            if (running.fetch_add(1) != 0) overlapped = true;
+            EXPECT_TRUE(VxIsMainThread());
+            {
+                std::lock_guard l(m);
+                order.push_back(i);
+            }
+            running.fetch_sub(1);
+            if (i == 49) done.signal();
+        });
+    }
+    ASSERT_TRUE(done.wait(10));
+    EXPECT_FALSE(overlapped);
+    std::vector<int> expected(50);
+    for (int i = 0; i < 50; ++i) expected[i] = i;
+    EXPECT_EQ(order, expected);
+}
+
+TEST(Dispatch, PerformOnMainThreadAndWaitNestsWithoutDeadlock) {
+    int value = 0;
+    VxPerformOnMainThreadAndWait([&] {
+        EXPECT_TRUE(VxIsMainThread());
+        // From the main queue thread itself: runs inline.
+        VxPerformOnMainThreadAndWait([&] { value = 1; });
+        EXPECT_EQ(value, 1);
+        value = 2;
+    });
+    EXPECT_EQ(value, 2);
+
+    // A global-queue block that waits for the main queue, awaited from the main queue.
+    VxSemaphore done;
+    VxDispatchQueue::globalQueue().async([&] {
+        EXPECT_TRUE(VxDispatchQueue::globalQueue().isCurrent());
+        VxPerformOnMainThreadAndWait([&] { value = 3; });
+        done.signal();
+    });
+    ASSERT_TRUE(done.wait(10));
+    EXPECT_EQ(value, 3);
+
+    // sync hands a block's exception to the caller; the queue keeps working.
+    EXPECT_THROW(VxDispatchQueue::mainQueue().sync([] { throw std::runtime_error("x"); }),
+                 std::runtime_error);
+    VxDispatchQueue::mainQueue().async([] { throw std::runtime_error("ignored"); });
+    bool ran = false;
+    VxPerformOnMainThreadAndWait([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST(Dispatch, GlobalQueueRunsConcurrentlyAndSerialQueuesDrain) {
+    // Two blocks that each wait for the other only finish when run side by side.
+    VxSemaphore a, b, done;
+    VxDispatchQueue::globalQueue().async([&] {
+        a.signal();
+        if (b.wait(10)) done.signal();
+    });
+    VxDispatchQueue::globalQueue().async([&] {
+        b.signal();
+        if (a.wait(10)) done.signal();
+    });
+    EXPECT_TRUE(done.wait(10));
+    EXPECT_TRUE(done.wait(10));
+
+    std::vector<int> order;
+    {
+        auto q = VxDispatchQueue::serialQueue("test.serial");
+        for (int i = 0; i < 20; ++i)
+            q->async([&, i] {
+                VxSleepForTimeInterval(0.001);
+                order.push_back(i);
+            });
+        int seen = -1;
+        q->sync([&] { seen = static_cast<int>(order.size()); });
+        EXPECT_EQ(seen, 20);
+        q->async([&] { order.push_back(99); });
+    }  // destruction runs what is still pending
+    ASSERT_EQ(order.size(), 21u);
+    EXPECT_EQ(order.back(), 99);
+}
+
+TEST(Dispatch, SemaphoreCountsAndTimesOut) {
+    VxSemaphore s(2);
+    EXPECT_TRUE(s.wait(0));
+    EXPECT_TRUE(s.wait(0.01));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.wait(0.05));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    EXPECT_FALSE(s.wait(-1));
+    std::thread t([&] {
+        VxSleepForTimeInterval(0.02);
+        s.signal();
+    });
+    EXPECT_TRUE(s.wait(10));
+    t.join();
+    s.signal();
+    s.wait();  // returns at once
+}

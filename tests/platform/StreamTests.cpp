@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/VxStream.h"
+
+namespace {
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        char tmpl[] = "/tmp/vxstream-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+std::string drain(VxInputStream& s, std::size_t chunk) {
+    std::string out;
+    std::vector<std::uint8_t> buf(chunk);
+    for (;;) {
+        auto n = s.read(buf.data(), buf.size());
+        if (n <= 0) break;
+        out.append(reinterpret_cast<char*>(buf.data()), static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Stream, DataStreamStatusSequence) {
+    auto data = VxMutableData::dataWithString("hello");
+    auto mdata = std::make_shared<VxMutableData>(data->vector());
+    auto s = VxInputStream::inputStreamWithData(mdata);
+    mdata->appendBytes("!!", 2);  // the stream reads the buffer as it was
+    std::uint8_t buf[8];
+    EXPECT_EQ(s->streamStatus(), VxStreamStatusNotOpen);
+    EXPECT_EQ(s->read(buf, sizeof buf), -1);
+    s->open();
+    EXPECT_EQ(s->streamStatus(), VxStreamStatusOpen);
+    EXPECT_TRUE(s->hasBytesAvailable());
+    EXPECT_EQ(s->read(buf, 3), 3);
+    EXPECT_EQ(s->streamStatus(), VxStreamStatusReading);
+    EXPECT_EQ(s->read(buf + 3, sizeof buf), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "hello");
+    EXPECT_EQ(s->streamStatus(), VxStreamStatusAtEnd);
+    EXPECT_FALSE(s->hasBytesAvailable());
+    EXPECT_EQ(s->read(buf, sizeof buf), 0);
+    s->close();
+    EXPECT_EQ(s->streamStatus(), VxStreamStatusClosed);
+    EXPECT_EQ(s->read(buf, sizeof buf), -1);
+
+    auto empty = VxInputStream::inputStreamWithData(VxData::data());
+    empty->open();
+    EXPECT_FALSE(empty->hasBytesAvailable());
+    EXPECT_EQ(empty->read(buf, sizeof buf), 0);
+    EXPECT_EQ(empty->streamStatus(), VxStreamStatusAtEnd);
+}
+
+TEST(Stream, FileStreamsReadWriteAppendAndFail) {
+    TempDir dir;
+    std::string path = (dir.path / "out.bin").string();
+    std::string big(100000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+
+    auto out = VxOutputStream::outputStreamToFileAtPath(path, false);
+    EXPECT_EQ(out->write(reinterpret_cast<const std::uint8_t*>("x"), 1), -1);  // not open
+    out->open();
+    EXPECT_EQ(out->streamStatus(), VxStreamStatusOpen);
+    EXPECT_TRUE(out->hasSpaceAvailable());
+    EXPECT_EQ(out->write(reinterpret_cast<const std::uint8_t*>(big.data()), big.size()),
+              static_cast<std::int64_t>(big.size()));
+    out->close();
+    auto app = VxOutputStream::outputStreamToFileAtPath(path, true);
+    app->open();
+    EXPECT_EQ(app->write(reinterpret_cast<const std::uint8_t*>("END"), 3), 3);
+    app->close();
+
+    auto in = VxInputStream::inputStreamWithFileAtPath(path);
+    EXPECT_EQ(in->streamStatus(), VxStreamStatusNotOpen);
+    in->open();
+    EXPECT_EQ(in->streamStatus(), VxStreamStatusOpen);
+    EXPECT_TRUE(in->hasBytesAvailable());
+    EXPECT_EQ(drain(*in, 4096), big + "END");
+    EXPECT_EQ(in->streamStatus(), VxStreamStatusAtEnd);
+    EXPECT_FALSE(in->hasBytesAvailable());
+    in->close();
+    EXPECT_EQ(in->streamStatus(), VxStreamStatusClosed);
+
+    // Truncating output replaces the old content.
+    auto trunc = VxOutputStream::outputStreamToFileAtPath(path, false);
+    trunc->open();
+    trunc->write(reinterpret_cast<const std::uint8_t*>("new"), 3);
+    trunc->close();
+    auto url = VxURL::fileURLWithPath(path);
+    auto again = VxInputStream::inputStreamWithURL(url);
+    ASSERT_TRUE(again);
+    again->open();
+    EXPECT_EQ(drain(*again, 2), "new");
+    EXPECT_EQ(VxInputStream::inputStreamWithURL(VxURL::URLWithString("http://h/x")), nullptr);
+
+    // Missing file, directory, unwritable location: Error with a POSIX error.
+    for (const std::string& bad : {(dir.path / "missing").string(), dir.path.string()}) {
+        auto s = VxInputStream::inputStreamWithFileAtPath(bad);
+        s->open();
+        EXPECT_EQ(s->streamStatus(), VxStreamStatusError) << bad;
+        ASSERT_TRUE(s->streamError()) << bad;
+        EXPECT_EQ(s->streamError()->domain(), "VxPOSIXErrorDomain");
+        std::uint8_t b[4];
+        EXPECT_EQ(s->read(b, 4), -1);
+        EXPECT_FALSE(s->hasBytesAvailable());
+    }
+    auto nowhere =
+        VxOutputStream::outputStreamToFileAtPath((dir.path / "no/such/dir").string(), false);
+    nowhere->open();
+    EXPECT_EQ(nowhere->streamStatus(), VxStreamStatusError);
+    EXPECT_EQ(nowhere->streamError()->code(), ENOENT);
+    EXPECT_FALSE(nowhere->hasSpaceAvailable());
+}
+
+TEST(Stream, BaseInputStreamReadFails) {
+    auto base = std::make_shared<VxInputStream>();
+    base->open();
+    std::uint8_t b[4];
+    EXPECT_EQ(base->read(b, 4), -1);
+    EXPECT_EQ(base->streamStatus(), VxStreamStatusError);
+    EXPECT_TRUE(base->streamError());
+    EXPECT_TRUE(VxClass::classNamed("VxInputStream"));
+}
