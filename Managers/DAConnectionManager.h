@@ -1,0 +1,91 @@
+#pragma once
+// The process-wide client of the remote diagnostics server: server selection
+// from the preferences, a configured request generator copied for every
+// request, the synchronous exchange with its dumps at level 7, the reply
+// envelope test, and the protocol calls.
+//
+// Every protocol call follows one pattern (performProtocolCall): input check,
+// body and headers, outgoing trace, preparation on a copy of the generator,
+// exchange, result and incoming trace; a failure with an error writes the call's
+// "<ERROR>" line. Errors are handed on unchanged from the generator, the HTTP
+// loading facility, the response wrapper and the JSON serializer.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/VxError.h"
+#include "platform/VxURLRequest.h"
+#include "platform/VxValues.h"
+#include "requests/NUCURLRequestGenerator.h"
+
+// Exported error domain; no operation of the client creates errors in it.
+extern const char* const DAConnectionErrorDomain;  // "DAConnectionErrorDomain"
+
+class DAConnectionManager;
+using DAConnectionManagerPtr = std::shared_ptr<DAConnectionManager>;
+
+class DAConnectionManager : public VxObject {
+    VX_DECLARE_CLASS(DAConnectionManager)
+  public:
+    // init: picks the server once and configures the generator (cache policy 4,
+    // 30 s timeout, no cookies, the server's base URL, JSON content headers).
+    DAConnectionManager();
+
+    // The one instance, created on first use (thread-safe).
+    static DAConnectionManagerPtr sharedInstance();
+
+    // Identifier of the last session opened; absent until a session call gets
+    // an accepted reply.
+    VxStringPtr sessionIdStr() const;
+    void setSessionIdStr(const VxStringPtr& value);
+    NUCURLRequestGeneratorPtr dacRequestGenerator() const { return dacRequestGenerator_; }
+    void setDacRequestGenerator(const NUCURLRequestGeneratorPtr& generator) {
+        dacRequestGenerator_ = generator;
+    }
+
+    // Server selection; each call synchronizes the preferences domain first.
+    std::uint64_t getServerSelection() const;
+    VxStringPtr getCustomServerURL() const;
+    VxStringPtr getServerBaseURL() const;
+
+    // Builds a request on a copy of the generator, with "Host" set from its base
+    // URL, a JSON body when one is given (else a form-less request), and the
+    // extra text headers applied over the built ones. The data body, file URL
+    // and length slot are accepted for callers that have them; the protocol
+    // calls pass none, and the request is built from the JSON object alone.
+    VxMutableURLRequestPtr prepareURLRequestForMethod(
+        const VxStringPtr& method, const VxStringPtr& atURLString, const Id& withJSONObject,
+        const VxDataPtr& orData, const VxURLPtr& orFileURL, std::uint64_t* outLength,
+        const Id& andAdditionalHeaders, VxErrorPtr* forError = nullptr) const;
+
+    // One synchronous exchange: the accepted reply dictionary, or nothing with
+    // the transport, status or JSON error (or with no error for an absent request,
+    // no response, no data, a non-object reply or a rejected envelope).
+    VxDictionaryPtr responseDictionaryFromRequest(const VxURLRequestPtr& request,
+                                                  VxErrorPtr* error = nullptr) const;
+
+    // The reply envelope test: a "response" of "SessionSuccess", "EnrollSuccess"
+    // or "ProfileSuccess", or a non-empty "status" object whose "code" is
+    // "NoError". Always writes nothing into the error slot.
+    bool validateResponse(const Id& response, VxErrorPtr* error = nullptr) const;
+    bool validResponseString(const Id& text) const;
+
+    // Opens a session for the serial number and stores the server's identifier
+    // in sessionIdStr; true when a non-empty identifier came back.
+    bool sessionForSerialNumber(const VxStringPtr& serialNumber, VxErrorPtr* error = nullptr);
+
+  protected:
+    // The shared protocol call pattern: prepares and exchanges one request and
+    // gives the accepted reply, or nothing. On a failure that carries an error it
+    // writes "<tag> <ERROR> <localized description>" at level 3 and puts the
+    // error into `error`.
+    VxDictionaryPtr performProtocolCall(const char* tag, const char* method,
+                                        const VxStringPtr& path, const Id& jsonBody,
+                                        const VxDictionaryPtr& headers, VxErrorPtr* error) const;
+
+  private:
+    mutable std::mutex mutex_;
+    VxStringPtr sessionIdStr_;
+    NUCURLRequestGeneratorPtr dacRequestGenerator_;
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The object each client of the service gets: compares the session the server
+// opens for this device with the stored "currentSessionID".
+
+#include "service/DADiagnosticsSessionAvailabilityProtocol.h"
+
+// The reply when the server's session is the stored current session.
+extern const char* const DAInCurrentSession;  // "IN_CURRENT_SESSION"
+
+class DADiagnosticsSessionAvailability : public VxExportedObject,
+                                         public DADiagnosticsSessionAvailabilityProtocol {
+  public:
+    // Runs getSessionID and replies with its result. Requests are serialized
+    // process-wide, so each reply is tied to its own session call even though
+    // the connection manager has a single session-identifier slot.
+    void checkAvailabilityWithReply(const DAAvailabilityReply& reply) override;
+
+    // "IN_CURRENT_SESSION" when the server's new session identifier equals the
+    // stored "currentSessionID", the new identifier when it differs or nothing
+    // is stored, nothing when no session could be opened.
+    VxStringPtr getSessionID();
+};

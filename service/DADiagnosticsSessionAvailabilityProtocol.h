@@ -1,0 +1,25 @@
+#pragma once
+// The service's one inter-process interface: is this device in the diagnostics
+// application's current session?
+
+#include <functional>
+
+#include "platform/VxServiceListener.h"
+#include "platform/VxValues.h"
+
+// The reply callback: "IN_CURRENT_SESSION", a new session identifier, or
+// nothing (an absent text).
+using DAAvailabilityReply = std::function<void(const VxStringPtr&)>;
+
+class DADiagnosticsSessionAvailabilityProtocol {
+  public:
+    virtual ~DADiagnosticsSessionAvailabilityProtocol() = default;
+    // Calls `reply` exactly once, before returning.
+    virtual void checkAvailabilityWithReply(const DAAvailabilityReply& reply) = 0;
+};
+
+// The exported interface built from the protocol: the bus interface
+// "com.tarvo.Diagnostics.DADiagnosticsSessionAvailabilityProtocol" with its
+// method "checkAvailabilityWithReply", whose optional text travels as a string
+// array of zero or one element.
+VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
