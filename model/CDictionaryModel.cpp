@@ -80,13 +80,10 @@ bool CDictionaryModel::initWithCoder(VxKeyedUnarchiver& coder) {
         storage_.store(nullptr);
         return true;
     }
-    Id stored;
-    if (supportsSecureCoding())
-        stored = coder.decodeObjectOfClasses(
-            {&VxMutableDictionary::classObject(), &VxDictionary::classObject()},
-            CDictionaryModelArchiveKey);
-    else
-        stored = coder.decodeObjectForKey(CDictionaryModelArchiveKey);
+    Id stored = supportsSecureCoding()
+                    ? coder.decodeObjectOfClass(VxMutableDictionary::classObject(),
+                                                CDictionaryModelArchiveKey)
+                    : coder.decodeObjectForKey(CDictionaryModelArchiveKey);
     auto dictionary = vx_cast<VxDictionary>(stored);
     if (!dictionary) {
         storage_.store(nullptr);

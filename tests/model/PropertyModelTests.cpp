@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "model/TestRecords.h"
+
+namespace {
+
+template <class T>
+T as(const CPropertyValue& v) {
+    const T* p = std::get_if<T>(&v);
+    EXPECT_TRUE(p) << "variant holds alternative " << v.index();
+    return p ? *p : T{};
+}
+
+std::vector<std::string> strings(const VxArrayPtr& array) {
+    std::vector<std::string> out;
+    if (array)
+        for (const Id& o : *array) out.push_back(vx::textOf(o));
+    return out;
+}
+
+void expectRaises(const VxClass& cls, const std::string& name, const std::string& reason) {
+    try {
+        CPropertyModel::initializeClass(cls);
+        ADD_FAILURE() << cls.name() << " did not raise";
+    } catch (const CPropertyModelException& e) {
+        EXPECT_EQ(e.name(), name) << cls.name();
+        EXPECT_EQ(e.reason(), reason) << cls.name();
+    }
+}
+
+}  // namespace
+
+TEST(PropertyModel, InstalledAccessorsRoundTripEveryKind) {
+    auto r = TMScalars::create();
+    EXPECT_TRUE(r->performSetter("setFlag:", true));
+    EXPECT_TRUE(as<bool>(r->performGetter("flag")));
+    EXPECT_TRUE(r->performSetter("setSmall:", std::int16_t{-12}));
+    EXPECT_EQ(as<std::int16_t>(r->performGetter("small")), -12);
+    EXPECT_TRUE(r->performSetter("setUsmall:", std::uint16_t{65000}));
+    EXPECT_EQ(as<std::uint16_t>(r->performGetter("usmall")), 65000);
+    EXPECT_TRUE(r->performSetter("setInteger:", std::int32_t{-70000}));
+    EXPECT_EQ(as<std::int32_t>(r->performGetter("integer")), -70000);
+    EXPECT_TRUE(r->performSetter("setUinteger:", std::uint32_t{4000000000U}));
+    EXPECT_EQ(as<std::uint32_t>(r->performGetter("uinteger")), 4000000000U);
+    EXPECT_TRUE(r->performSetter("setBig:", std::int64_t{-(1LL << 40)}));
+    EXPECT_EQ(as<std::int64_t>(r->performGetter("big")), -(1LL << 40));
+    EXPECT_TRUE(r->performSetter("setUbig:", UINT64_MAX));
+    EXPECT_EQ(as<std::uint64_t>(r->performGetter("ubig")), UINT64_MAX);
+    EXPECT_TRUE(r->performSetter("setRatio:", 0.5f));
+    EXPECT_EQ(as<float>(r->performGetter("ratio")), 0.5f);
+    EXPECT_TRUE(r->performSetter("setPrecise:", 1e-300));
+    EXPECT_EQ(as<double>(r->performGetter("precise")), 1e-300);
+    EXPECT_TRUE(r->performSetter("setLetter:", std::int8_t{-3}));
+    EXPECT_EQ(as<std::int8_t>(r->performGetter("letter")), -3);
+    EXPECT_TRUE(r->performSetter("setByte:", std::uint8_t{250}));
+    EXPECT_EQ(as<std::uint8_t>(r->performGetter("byte")), 250);
+    // Arithmetic arguments of another width are converted to the property's kind.
+    EXPECT_TRUE(r->performSetter("setInteger:", 7.9));
+    EXPECT_EQ(as<std::int32_t>(r->performGetter("integer")), 7);
+
+    int target = 0;
+    static const char kText[] = "text";
+    EXPECT_TRUE(r->performSetter("setPointer:", static_cast<const void*>(&target)));
+    EXPECT_EQ(as<const void*>(r->performGetter("pointer")), &target);
+    EXPECT_TRUE(r->performSetter("setCstring:", static_cast<const char*>(kText)));
+    EXPECT_EQ(as<const char*>(r->performGetter("cstring")), kText);
+    EXPECT_TRUE(r->performSetter("setKlass:", &VxString::classObject()));
+    EXPECT_EQ(as<const VxClass*>(r->performGetter("klass")), &VxString::classObject());
+    EXPECT_TRUE(r->performSetter("setSelector:", CSelector{"doIt:"}));
+    EXPECT_STREQ(as<CSelector>(r->performGetter("selector")).name, "doIt:");
+    EXPECT_TRUE(r->performSetter("setSpan:", CRange{3, 9}));
+    EXPECT_EQ(as<CRange>(r->performGetter("span")), (CRange{3, 9}));
+
+    // What lands in storage: numbers of the declared kind, value boxes with
+    // their type string.
+    auto stored = r->dictionary();
+    EXPECT_TRUE(vx_cast<VxNumber>(stored->objectForKey("flag"))->isBoolean());
+    EXPECT_EQ(vx_cast<VxValue>(stored->objectForKey("span"))->objCType(), "{_CRange=QQ}");
+    EXPECT_EQ(vx_cast<VxValue>(stored->objectForKey("cstring"))->objCType(), "*");
+    EXPECT_EQ(vx_cast<VxValue>(stored->objectForKey("pointer"))->objCType(), "^v");
+
+    // Objects: the declared class is enforced, the root class accepts anything.
+    EXPECT_TRUE(r->performSetter("setTitle:", Id(vxstr("hello"))));
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "hello");
+    EXPECT_TRUE(r->performSetter("setTitle:", Id(VxNumber::numberWithInt(1))));
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "hello");  // refused, kept
+    EXPECT_TRUE(r->performSetter("setAnything:", Id(VxDate::date())));
+    EXPECT_TRUE(vx_cast<VxDate>(as<Id>(r->performGetter("anything"))));
+    EXPECT_TRUE(r->performSetter("setTitle:", Id()));  // none removes the value
+    EXPECT_FALSE(as<Id>(r->performGetter("title")));
+    EXPECT_FALSE(r->dictionary()->objectForKey("title"));
+    // A value of the wrong alternative is refused by the setter itself.
+    EXPECT_FALSE(r->performSetter("setFlag:", Id(vxstr("yes"))));
+    EXPECT_FALSE(r->performSetter("setTitle:", 5));
+
+    // Custom names, read-only and non-dynamic properties.
+    EXPECT_TRUE(r->performSetter("putCustom:", 42));
+    EXPECT_EQ(as<std::int32_t>(r->performGetter("customValue")), 42);
+    EXPECT_FALSE(r->respondsToSelector("setCustom:"));
+    EXPECT_TRUE(r->respondsToSelector("fixed"));
+    EXPECT_FALSE(r->respondsToSelector("setFixed:"));
+    EXPECT_FALSE(r->respondsToSelector("plain"));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(r->performGetter("plain")));
+    EXPECT_FALSE(r->performSetter("setPlain:", 1));
+
+    auto getter = CPropertyModel::accessorNamed(TMScalars::classObject(), "span");
+    ASSERT_TRUE(getter);
+    EXPECT_EQ(getter->signature, "{_CRange=QQ}@:");
+    EXPECT_EQ(CPropertyModel::accessorNamed(TMScalars::classObject(), "setTitle:")->signature,
+              "v@:@\"VxString\"");
+}
+
+TEST(PropertyModel, RegistryAndAccessorsAreInherited) {
+    auto names = strings(TMScalars::propertyNames());
+    // Dynamic properties only, in registry order (declaration order here).
+    EXPECT_EQ(names.size(), 20u);
+    EXPECT_EQ(names.front(), "flag");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "plain"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "shape"), 0);
+
+    auto childNames = strings(TMScalarsChild::propertyNames());
+    EXPECT_EQ(childNames.size(), 21u);
+    EXPECT_EQ(childNames[0], "extra");
+    // The subclass's redeclaration of "title" wins in its own registry.
+    auto childAttrs = TMScalarsChild::dictionaryOfModelAttributes();
+    EXPECT_EQ(vx_cast<CPropertyAttributes>(childAttrs->objectForKey("title"))->propClass(),
+              &VxNumber::classObject());
+    auto parentAttrs = TMScalars::dictionaryOfModelAttributes();
+    EXPECT_EQ(vx_cast<CPropertyAttributes>(parentAttrs->objectForKey("title"))->propClass(),
+              &VxString::classObject());
+
+    // Accessors live on the declaring class and are reached from the subclass.
+    EXPECT_FALSE(CPropertyModel::accessorTable(TMScalarsChild::classObject())->contains("flag"));
+    EXPECT_TRUE(CPropertyModel::accessorTable(TMScalars::classObject())->contains("flag"));
+    EXPECT_TRUE(CPropertyModel::accessorTable(TMScalarsChild::classObject())->contains("extra"));
+    auto child = TMScalarsChild::create();
+    EXPECT_TRUE(child->performSetter("setFlag:", true));
+    EXPECT_TRUE(as<bool>(child->performGetter("flag")));
+    // The setter is shared, validation follows the instance's class: the child
+    // declares title as a number.
+    EXPECT_TRUE(child->performSetter("setTitle:", Id(VxNumber::numberWithInt(3))));
+    EXPECT_EQ(vx::textOf(child->get("title")), "3");
+    child->set("title", vxstr("text"));
+    EXPECT_EQ(vx::textOf(child->get("title")), "3");
+    EXPECT_FALSE(TMScalars::create()->respondsToSelector("extra"));
+
+    // Records outside the family, and CPropertyModel itself.
+    EXPECT_FALSE(CPropertyModel::propertyNames(VxString::classObject()));
+    EXPECT_FALSE(CPropertyModel::propertyNames(CPropertyModel::classObject()));
+    EXPECT_EQ(CPropertyModel::setDynamicGetterAndSetter(CPropertyModel::classObject()),
+              CPropertyModelStatusOK);
+    EXPECT_EQ(CPropertyModel::propertyNames(CPropertyModel::classObject())->count(), 0u);
+}
+
+TEST(PropertyModel, HandWrittenAccessorWinsAndRoutingIsVirtual) {
+    auto r = TMHandWritten::create();
+    r->set("name", vxstr("stored"));
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("name"))), "hand-written");
+    auto acc = CPropertyModel::accessorNamed(TMHandWritten::classObject(), "name");
+    EXPECT_TRUE(acc->handWritten);
+    // The setter was still installed and stores through the routing.
+    EXPECT_TRUE(r->performSetter("setName:", Id(vxstr("again"))));
+    EXPECT_EQ(vx::textOf(r->get("name")), "again");
+    // Installing again changes nothing.
+    EXPECT_EQ(TMHandWritten::setDynamicGetterAndSetter(), CPropertyModelStatusOK);
+    EXPECT_TRUE(CPropertyModel::accessorNamed(TMHandWritten::classObject(), "name")->handWritten);
+}
+
+TEST(PropertyModel, UnsupportedTypesRaiseAtFirstUse) {
+    const std::string unsupported = "An unsupported property type was declared ";
+    expectRaises(TMBadStruct::classObject(), unsupported, "for class TMBadStruct");
+    expectRaises(TMBadUnion::classObject(), unsupported, "for class TMBadUnion");
+    expectRaises(TMBadArray::classObject(), unsupported, "for class TMBadArray");
+    expectRaises(TMBadBitField::classObject(), unsupported, "for class TMBadBitField");
+    expectRaises(TMBadVoid::classObject(), unsupported, "for class TMBadVoid");
+    expectRaises(TMBadUnknown::classObject(), unsupported, "for class TMBadUnknown");
+    expectRaises(TMBadLong::classObject(), unsupported, "for class TMBadLong");
+    // Every later use raises again; instances cannot be made.
+    EXPECT_THROW(TMBadStruct::create(), CPropertyModelException);
+    EXPECT_THROW(TMBadStruct::propertyNames(), CPropertyModelException);
+    EXPECT_THROW(TMBadStruct::classObject().createInstance(), CPropertyModelException);
+    // Accessors installed before the failure stay; the registry slot stays empty.
+    EXPECT_TRUE(CPropertyModel::accessorTable(TMBadStruct::classObject())->contains("ok"));
+    EXPECT_EQ(TMBadStruct::setDynamicGetterAndSetter(), CPropertyModelStatusUnsupportedType);
+    // A subclass fails with its parent's failure.
+    expectRaises(TMBadChild::classObject(), unsupported, "for class TMBadParent");
+    CPropertyModelException e("An unsupported property type was declared ", "for class X");
+    EXPECT_STREQ(e.what(), "An unsupported property type was declared for class X");
+}
+
+TEST(PropertyModel, NullMarkerReadsAsZeroInEveryTypedGetter) {
+    auto r = TMScalars::create();
+    const char* names[] = {"flag",    "small", "usmall",   "integer", "uinteger", "big",
+                           "ubig",    "ratio", "precise",  "letter",  "byte",     "pointer",
+                           "cstring", "klass", "selector", "span",    "title",    "anything"};
+    for (const char* name : names) {
+        r->set(name, vx::null());
+        EXPECT_TRUE(vx::isNull(r->dictionary()->objectForKey(name))) << name;
+    }
+    EXPECT_FALSE(as<bool>(r->performGetter("flag")));
+    EXPECT_EQ(as<std::int16_t>(r->performGetter("small")), 0);
+    EXPECT_EQ(as<std::uint16_t>(r->performGetter("usmall")), 0);
+    EXPECT_EQ(as<std::int32_t>(r->performGetter("integer")), 0);
+    EXPECT_EQ(as<std::uint32_t>(r->performGetter("uinteger")), 0u);
+    EXPECT_EQ(as<std::int64_t>(r->performGetter("big")), 0);
+    EXPECT_EQ(as<std::uint64_t>(r->performGetter("ubig")), 0u);
+    EXPECT_EQ(as<float>(r->performGetter("ratio")), 0.0f);
+    EXPECT_EQ(as<double>(r->performGetter("precise")), 0.0);
+    EXPECT_EQ(as<std::int8_t>(r->performGetter("letter")), 0);
+    EXPECT_EQ(as<std::uint8_t>(r->performGetter("byte")), 0);
+    EXPECT_EQ(as<const void*>(r->performGetter("pointer")), nullptr);
+    EXPECT_EQ(as<const char*>(r->performGetter("cstring")), nullptr);
+    EXPECT_EQ(as<const VxClass*>(r->performGetter("klass")), nullptr);
+    EXPECT_EQ(as<CSelector>(r->performGetter("selector")).name, nullptr);
+    EXPECT_EQ(as<CRange>(r->performGetter("span")), (CRange{0, 0}));
+    EXPECT_TRUE(vx::isNull(as<Id>(r->performGetter("title"))));
+    EXPECT_TRUE(vx::isNull(as<Id>(r->performGetter("anything"))));
+    // Absent values read the same way.
+    auto empty = TMScalars::create();
+    EXPECT_EQ(as<double>(empty->performGetter("precise")), 0.0);
+    EXPECT_FALSE(as<Id>(empty->performGetter("title")));
+}
+
+TEST(PropertyModel, TranslationDictionaryMapsStorageKeys) {
+    TMTranslated::setTranslationDictionary(VxDictionary::dictionaryWithPairs(
+        {{"name", vxstr("display_name")}, {"count", VxNumber::numberWithInt(3)}}));
+    auto r = TMTranslated::create();
+    r->set("name", vxstr("Ann"));
+    EXPECT_EQ(vx::textOf(r->dictionary()->objectForKey("display_name")), "Ann");
+    EXPECT_FALSE(r->dictionary()->objectForKey("name"));
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("name"))), "Ann");
+    // A translation entry that is not a text leaves the name as the key.
+    r->set("count", VxNumber::numberWithInt(9));
+    EXPECT_EQ(vx::textOf(r->dictionary()->objectForKey("count")), "9");
+
+    // Import takes the property name first, then the storage key.
+    auto both = TMTranslated::modelWithDictionary(VxDictionary::dictionaryWithPairs(
+        {{"display_name", vxstr("by key")}, {"name", vxstr("by name")}}));
+    EXPECT_EQ(vx::textOf(both->get("name")), "by name");
+    auto keyOnly = TMTranslated::modelWithDictionary(
+        VxDictionary::dictionaryWithPairs({{"display_name", vxstr("by key")}}));
+    EXPECT_EQ(vx::textOf(keyOnly->get("name")), "by key");
+
+    // The slot holds a copy; changing the argument later changes nothing.
+    auto mutableNames = VxMutableArray::array();
+    mutableNames->addObject(vxstr("name"));
+    TMTranslated::setOrderedPropertyNames(mutableNames);
+    mutableNames->addObject(vxstr("count"));
+    EXPECT_EQ(TMTranslated::orderedPropertyNames()->count(), 1u);
+    EXPECT_FALSE(vx_cast<VxMutableArray>(TMTranslated::orderedPropertyNames()));
+    TMTranslated::setOrderedPropertyNames(nullptr);
+    EXPECT_FALSE(TMTranslated::orderedPropertyNames());
+    // Slots are per class.
+    EXPECT_FALSE(TMRow::getTranslationDictionary());
+    EXPECT_FALSE(CDictionaryModel::getTranslationDictionary());
+}
+
+TEST(PropertyModel, ImportValidatesValuesAndIgnoresUnknownEntries) {
+    auto r = TMScalars::create();
+    EXPECT_FALSE(r->setPropertyValuesFromDictionary(nullptr));
+    EXPECT_FALSE(r->setPropertyValuesFromDictionary(vxstr("not a dictionary")));
+    EXPECT_FALSE(r->setPropertyValuesFromDictionary(VxDictionary::dictionary()));
+    EXPECT_FALSE(r->setPropertyValuesFromDictionary(VxDictionary::dictionaryWithPairs(
+        {{"title", VxNumber::numberWithInt(1)}, {"unknown", vxstr("x")}})));
+    EXPECT_TRUE(r->setPropertyValuesFromDictionary(VxDictionary::dictionaryWithPairs(
+        {{"title", vxstr("ok")}, {"flag", vxstr("not a number")}, {"integer", vx::null()}})));
+    EXPECT_EQ(r->dictionary()->count(), 2u);
+    EXPECT_FALSE(r->dictionary()->objectForKey("flag"));
+
+    auto empty = TMEmpty::create();
+    EXPECT_EQ(TMEmpty::propertyNames()->count(), 0u);
+    EXPECT_FALSE(empty->setPropertyValuesFromDictionary(
+        VxDictionary::dictionaryWithPairs({{"notDynamic", vxstr("x")}})));
+    // Empty or missing names are ignored by the routing.
+    r->set("", vxstr("x"));
+    EXPECT_FALSE(r->get(""));
+}
+
+TEST(PropertyModel, DateStringsAndConversions) {
+    auto r = TMDated::create();
+    r->set("when", vxstr("2014-05-01T10:00:00+0000"));
+    EXPECT_FALSE(r->get("when"));  // option clear: texts refused
+    TMDated::setOptions(CPropertyModelOptionConvertDateStrings);
+    EXPECT_EQ(TMDated::options(), 1u);
+    r->set("when", vxstr("2014-05-01t10:00:00+0000"));
+    auto when = vx_cast<VxDate>(r->get("when"));
+    ASSERT_TRUE(when);
+    EXPECT_EQ(when->timeIntervalSince1970(), 1398938400.0);
+    r->set("when", vxstr("May 1st"));
+    EXPECT_EQ(r->get("when"), when);  // refused, kept
+    r->set("when", vxstr("2014-05-01T10:00:00+0000 trailing"));
+    EXPECT_EQ(r->get("when"), when);
+    // An offset is honoured when parsing; output is always GMT.
+    auto shifted = TMDated::dateFromString(vxstr("2014-05-01T12:00:00+0200"));
+    ASSERT_TRUE(shifted);
+    EXPECT_EQ(shifted->timeIntervalSince1970(), 1398938400.0);
+    EXPECT_EQ(TMDated::stringFromDate(shifted)->str(), "2014-05-01T10:00:00+0000");
+    EXPECT_FALSE(TMDated::dateFromString(vxstr("")));
+    EXPECT_FALSE(TMDated::dateFromString(nullptr));
+    EXPECT_FALSE(TMDated::stringFromDate(nullptr));
+    EXPECT_EQ(TMRow::options(), 0u);
+
+    // A class's own pattern.
+    EXPECT_EQ(TMCustomDate::dateFormatString()->str(), "dd.MM.yyyy HH:mm");
+    EXPECT_EQ(CPropertyModel::dateFormatString(TMCustomDate::classObject())->str(),
+              "dd.MM.yyyy HH:mm");
+    EXPECT_EQ(CPropertyModel::dateFormatString(TMDated::classObject())->str(),
+              CPropertyModelDefaultDateFormat);
+    auto custom = TMCustomDate::dateFromString(vxstr("01.05.2014 10:00"));
+    ASSERT_TRUE(custom);
+    EXPECT_EQ(custom->timeIntervalSince1970(), 1398938400.0);
+
+    // Numbers.
+    EXPECT_EQ(TMDated::stringFromNumber(VxNumber::numberWithInt(-1234567))->str(), "-1234567");
+    EXPECT_EQ(TMDated::stringFromNumber(VxNumber::numberWithBool(true))->str(), "1");
+    EXPECT_EQ(TMDated::stringFromNumber(VxNumber::numberWithUnsignedLongLong(UINT64_MAX))->str(),
+              "18446744073709551615");
+    auto n = TMDated::numberFromString(vxstr("42"));
+    ASSERT_TRUE(n);
+    EXPECT_EQ(n->longLongValue(), 42);
+    EXPECT_FALSE(TMDated::numberFromString(vxstr("42abc")));
+    EXPECT_FALSE(TMDated::numberFromString(vxstr("")));
+    auto d = TMDated::decimalNumberFromString(vxstr("-12.5e3"));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->stringValue(), "-12500");
+    EXPECT_FALSE(TMDated::decimalNumberFromString(vxstr("twelve")));
+    EXPECT_TRUE(TMDated::stringFromDecimalNumber(VxDecimalNumber::decimalNumberWithString("3.25")));
+    EXPECT_FALSE(TMDated::stringFromDecimalNumber(nullptr));
+}
+
+TEST(PropertyModel, ClassInitialisationRunsOnceAcrossThreads) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([] {
+            for (int k = 0; k < 50; ++k) {
+                auto r = TMCounted::create();
+                r->setScalar<std::int32_t>("value", k);
+                EXPECT_EQ(r->getScalar<std::int32_t>("value"), k);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(TMCounted::initialisations.load(), 1);
+}
