@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/VxPreferences.h"
+#include "platformsvc/PlatformTestSupport.h"
+
+namespace {
+
+constexpr const char* kDomain = "com.tarvo.Diagnostics";
+
+TEST(Preferences, MissingFileReadsEmptyAndWrittenValuesKeepTheirKinds) {
+    psvc::TempDir dir;
+    VxPreferences prefs(dir.path() + "/nested/prefs");
+    EXPECT_TRUE(prefs.synchronize(kDomain));
+    EXPECT_EQ(prefs.copyValue("currentSessionID", kDomain), nullptr);
+    EXPECT_EQ(prefs.unsignedIntegerValue("Server", kDomain), 0u);
+
+    VxErrorPtr error = VxError::errorWithDomain("stale", 1);
+    ASSERT_TRUE(prefs.setValue(vxstr("S-1"), "currentSessionID", kDomain, &error));
+    EXPECT_EQ(error, nullptr);
+    ASSERT_TRUE(prefs.setValue(VxNumber::numberWithInt(4), "Server", kDomain));
+    ASSERT_TRUE(prefs.setValue(VxNumber::numberWithBool(true), "Flag", kDomain));
+    ASSERT_TRUE(
+        prefs.setValue(VxDictionary::dictionaryWithPairs({{"a", vxstr("b")}}), "Dict", kDomain));
+    EXPECT_EQ(prefs.pathForDomain(kDomain),
+              dir.path() + "/nested/prefs/com.tarvo.Diagnostics.json");
+
+    // A second store on the same directory reads the file itself.
+    VxPreferences other(dir.path() + "/nested/prefs");
+    ASSERT_TRUE(other.synchronize(kDomain));
+    EXPECT_EQ(vx::textOf(other.copyValue("currentSessionID", kDomain)), "S-1");
+    auto flag = vx_cast<VxNumber>(other.copyValue("Flag", kDomain));
+    ASSERT_TRUE(flag);
+    EXPECT_TRUE(flag->isBoolean());
+    EXPECT_EQ(other.unsignedIntegerValue("Server", kDomain), 4u);
+    auto dict = vx_cast<VxDictionary>(other.copyValue("Dict", kDomain));
+    ASSERT_TRUE(dict);
+    EXPECT_EQ(vx::textOf(dict->objectForKey("a")), "b");
+
+    // Removing a key; no temporary or stray files are left beside the domain file.
+    ASSERT_TRUE(prefs.setValue(nullptr, "Flag", kDomain));
+    other.synchronize(kDomain);
+    EXPECT_EQ(other.copyValue("Flag", kDomain), nullptr);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/nested/prefs")) {
+        std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "com.tarvo.Diagnostics.json" ||
+                    name == "com.tarvo.Diagnostics.json.lock")
+            << name;
+    }
+
+    // Domain names that are not file names are refused, not used as paths.
+    error = nullptr;
+    EXPECT_FALSE(prefs.setValue(vxstr("x"), "k", "../escape", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), VxPreferencesErrorDomain);
+    EXPECT_FALSE(prefs.synchronize(""));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/nested/escape.json"));
+
+    // A value JSON cannot express is refused and leaves the file unchanged.
+    EXPECT_FALSE(prefs.setValue(VxDate::date(), "When", kDomain, &error));
+    ASSERT_TRUE(error);
+    other.synchronize(kDomain);
+    EXPECT_EQ(vx::textOf(other.copyValue("currentSessionID", kDomain)), "S-1");
+}
+
+TEST(Preferences, ServerReadsAsUnsignedIntegerFromNumberOrText) {
+    psvc::TempDir dir;
+    VxPreferences prefs(dir.path());
+    struct Case {
+        const char* json;
+        std::uint64_t expected;
+    } cases[] = {{"5", 5},       {"\"5\"", 5},  {"\" 3 \"", 3},
+                 {"\"abc\"", 0}, {"\"-2\"", 0}, {"-2", 0},
+                 {"4.7", 4},     {"true", 1},   {"null", 0},
+                 {"[1]", 0},     {"\"\"", 0},   {"18446744073709551615", 18446744073709551615ull}};
+    for (const Case& c : cases) {
+        psvc::writeFile(prefs.pathForDomain(kDomain), std::string("{\"Server\": ") + c.json + "}");
+        ASSERT_TRUE(prefs.synchronize(kDomain)) << c.json;
+        EXPECT_EQ(prefs.unsignedIntegerValue("Server", kDomain), c.expected) << c.json;
+    }
+    psvc::writeFile(prefs.pathForDomain(kDomain), "{\"DALogLevel\": \"-1\"}");
+    prefs.synchronize(kDomain);
+    EXPECT_EQ(prefs.integerValue("DALogLevel", kDomain), -1);
+}
+
+TEST(Preferences, CorruptFileReadsEmptyAndIsReportedOncePerFileState) {
+    psvc::TempDir dir;
+    VxPreferences prefs(dir.path());
+    const std::string path = prefs.pathForDomain(kDomain);
+
+    psvc::writeFile(path, "{\"currentSessionID\": \"abc\"");  // truncated
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FALSE(prefs.synchronize(kDomain));
+        EXPECT_EQ(prefs.copyValue("currentSessionID", kDomain), nullptr);
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(psvc::countOccurrences(log, path), 1u) << log;
+    EXPECT_NE(log.find("reading it as empty"), std::string::npos) << log;
+
+    // A different bad state (valid JSON, but not an object) is reported again, once.
+    psvc::writeFile(path, "[1, 2, 3]");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(prefs.synchronize(kDomain));
+    EXPECT_FALSE(prefs.synchronize(kDomain));
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(psvc::countOccurrences(log, path), 1u) << log;
+
+    // An empty file is also corrupt; a writer replaces a corrupt file.
+    psvc::writeFile(path, "");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(prefs.synchronize(kDomain));
+    ASSERT_TRUE(prefs.setValue(vxstr("new"), "currentSessionID", kDomain));
+    EXPECT_TRUE(prefs.synchronize(kDomain));
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(psvc::countOccurrences(log, path), 1u) << log;
+    EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "new");
+
+    // An unreadable file reads as empty too (skipped when running as root).
+    if (geteuid() != 0) {
+        chmod(path.c_str(), 0);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(prefs.synchronize(kDomain));
+        EXPECT_EQ(prefs.copyValue("currentSessionID", kDomain), nullptr);
+        log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("cannot be read"), std::string::npos) << log;
+        chmod(path.c_str(), 0600);
+    }
+}
+
+TEST(Preferences, ValueWrittenByAnotherProcessIsSeenAfterSynchronize) {
+    psvc::TempDir dir;
+    psvc::ScopedEnv env("DA_PREFERENCES_DIR", dir.path());
+    VxPreferences& prefs = VxPreferences::standard();
+    EXPECT_EQ(prefs.directory(), dir.path());
+    ASSERT_TRUE(prefs.setValue(vxstr("old"), "currentSessionID", kDomain));
+    EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "old");
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        VxPreferences writer(dir.path());
+        _exit(writer.setValue(vxstr("from-child"), "currentSessionID", kDomain) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // Until synchronized the store answers from what it read last.
+    EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "old");
+    ASSERT_TRUE(prefs.synchronize(kDomain));
+    EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "from-child");
+}
+
+TEST(Preferences, ConcurrentWritersInTwoProcessesKeepEveryUpdate) {
+    psvc::TempDir dir;
+    constexpr int kKeysPerWriter = 40;
+    pid_t children[2];
+    for (int w = 0; w < 2; ++w) {
+        children[w] = fork();
+        ASSERT_GE(children[w], 0);
+        if (children[w] == 0) {
+            VxPreferences writer(dir.path());
+            for (int i = 0; i < kKeysPerWriter; ++i) {
+                std::string key = "w" + std::to_string(w) + "-" + std::to_string(i);
+                if (!writer.setValue(VxNumber::numberWithInt(i), key, kDomain)) _exit(1);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    VxPreferences reader(dir.path());
+    ASSERT_TRUE(reader.synchronize(kDomain));
+    EXPECT_EQ(reader.dictionaryForDomain(kDomain)->count(), 2u * kKeysPerWriter);
+}
+
+}  // namespace

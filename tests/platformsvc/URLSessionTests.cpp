@@ -1,0 +1,385 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "platform/VxDispatch.h"
+#include "platform/VxURLSession.h"
+#include "platformsvc/PlatformTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Seen {
+    std::string method;
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> headers;  // as received
+    std::string body;
+    int remotePort = 0;
+
+    bool has(const std::string& name) const {
+        for (const auto& [n, v] : headers)
+            if (strcasecmp(n.c_str(), name.c_str()) == 0) return true;
+        return false;
+    }
+    std::string value(const std::string& name) const {
+        for (const auto& [n, v] : headers)
+            if (strcasecmp(n.c_str(), name.c_str()) == 0) return v;
+        return {};
+    }
+};
+
+// A small HTTP server on 127.0.0.1 that records every request.
+class TestServer {
+  public:
+    TestServer() {
+        auto record = [this](const httplib::Request& req) {
+            Seen s{req.method, req.path, {}, req.body, req.remote_port};
+            for (const auto& [n, v] : req.headers)
+                if (n != "REMOTE_ADDR" && n != "REMOTE_PORT" && n != "LOCAL_ADDR" &&
+                    n != "LOCAL_PORT")
+                    s.headers.emplace_back(n, v);
+            std::lock_guard lock(mutex_);
+            seen_.push_back(std::move(s));
+        };
+        auto echo = [record](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.status = 201;
+            res.set_header("X-Reply-Name", "Mixed Case");
+            res.set_content("{\"ok\":true,\"len\":" + std::to_string(req.body.size()) + "}",
+                            "application/json");
+        };
+        server_.Post("/echo", echo);
+        server_.Put("/echo", echo);
+        server_.Get("/echo", echo);
+        server_.Get("/slow", [record](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            std::this_thread::sleep_for(1500ms);
+            res.set_content("late", "text/plain");
+        });
+        server_.Get("/file", [record](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.status = 404;
+            res.set_content("\"Greeting\" = \"Hello\";\n", "text/plain");
+        });
+        server_.Get("/setcookie", [record](const httplib::Request& req, httplib::Response& res) {
+            record(req);
+            res.set_header("Set-Cookie", "sid=abc123; Path=/");
+            res.set_content("", "text/plain");
+        });
+        // Idle kept-alive connections end soon, so that stop() does not wait long.
+        server_.set_keep_alive_timeout(1);
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        for (int i = 0; i < 200 && !server_.is_running(); ++i) std::this_thread::sleep_for(5ms);
+    }
+    ~TestServer() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::vector<Seen> seen() {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+  private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+};
+
+VxMutableURLRequestPtr request(const std::string& url) {
+    return VxMutableURLRequest::requestWithURL(VxURL::URLWithString(url));
+}
+
+// A port on which nothing listens.
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TEST(URLSession, SendsTheRequestAsSetAndReturnsTheResponseAsReceived) {
+    TestServer server;
+    auto req = request(server.url("/echo"));
+    req->setHTTPMethod("POST");
+    req->setValue("application/json; charset=UTF-8", "Content-Type");
+    req->setValue("abc-1", "Diagnostic-Session-ID");
+    req->setCachePolicy(VxURLRequestReloadIgnoringLocalAndRemoteCacheData);
+    req->setHTTPBody(VxData::dataWithString("{\"identifier\":\"x\"}"));
+
+    VxURLResponsePtr response;
+    VxErrorPtr error = VxError::errorWithDomain("stale", 1);
+    VxDataPtr data = VxURLSession::sendSynchronousRequest(req, &response, &error);
+    EXPECT_EQ(error, nullptr);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->view(), "{\"ok\":true,\"len\":18}");
+    auto http = vx_cast<VxHTTPURLResponse>(response);
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->statusCode(), 201);
+    EXPECT_EQ(vx::textOf(http->valueForHTTPHeaderField("x-reply-name")), "Mixed Case");
+    bool exactName = false;
+    for (const auto& [name, value] : http->headerFields().entries())
+        exactName |= name == "X-Reply-Name";
+    EXPECT_TRUE(exactName);
+    EXPECT_EQ(http->URL()->absoluteString(), server.url("/echo"));
+
+    auto seen = server.seen();
+    ASSERT_EQ(seen.size(), 1u);
+    const Seen& s = seen[0];
+    EXPECT_EQ(s.method, "POST");
+    EXPECT_EQ(s.body, "{\"identifier\":\"x\"}");
+    EXPECT_EQ(s.value("Content-Type"), "application/json; charset=UTF-8");
+    EXPECT_EQ(s.value("Diagnostic-Session-ID"), "abc-1");
+    EXPECT_EQ(s.value("Cache-Control"), "no-cache");
+    EXPECT_EQ(s.value("Pragma"), "no-cache");
+    EXPECT_EQ(s.value("Content-Length"), "18");
+    for (const char* absent : {"Accept", "Expect", "User-Agent", "Cookie", "Accept-Encoding"})
+        EXPECT_FALSE(s.has(absent)) << absent;
+
+    // Without a cache policy and without a body, nothing but Host goes out.
+    auto plain = request(server.url("/echo"));
+    data = VxURLSession::sendSynchronousRequest(plain, &response, &error);
+    ASSERT_TRUE(data);
+    seen = server.seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].method, "GET");
+    for (const auto& [name, value] : seen[1].headers)
+        EXPECT_TRUE(name == "Host" || name == "Connection") << name << ": " << value;
+
+    // A header value with a line break is refused instead of being sent.
+    plain->setValue("a\r\nInjected: yes", "X-Bad");
+    data = VxURLSession::sendSynchronousRequest(plain, &response, &error);
+    EXPECT_EQ(data, nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(server.seen().size(), 2u);
+}
+
+TEST(URLSession, BodyStreamIsUploadedChunkedOrWithItsDeclaredLength) {
+    TestServer server;
+    std::string payload(200000, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + i % 26);
+
+    auto req = request(server.url("/echo"));
+    req->setHTTPMethod("POST");
+    req->setValue("application/octet-stream", "Content-Type");
+    auto stream = VxInputStream::inputStreamWithData(VxData::dataWithString(payload));
+    req->setHTTPBodyStream(stream);
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(req, &response, &error))
+        << vxDescription(error);
+    EXPECT_EQ(stream->streamStatus(), VxStreamStatusClosed);
+
+    auto put = request(server.url("/echo"));
+    put->setHTTPMethod("PUT");
+    put->setValue(std::to_string(payload.size()), "Content-Length");
+    put->setHTTPBodyStream(VxInputStream::inputStreamWithData(VxData::dataWithString(payload)));
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(put, &response, &error))
+        << vxDescription(error);
+
+    auto seen = server.seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].body, payload);
+    EXPECT_EQ(seen[0].value("Transfer-Encoding"), "chunked");
+    EXPECT_FALSE(seen[0].has("Content-Length"));
+    EXPECT_EQ(seen[1].method, "PUT");
+    EXPECT_EQ(seen[1].body, payload);
+    EXPECT_FALSE(seen[1].has("Transfer-Encoding"));
+    EXPECT_EQ(seen[1].value("Content-Length"), std::to_string(payload.size()));
+
+    // A stream on a missing file fails the send with a clear error.
+    auto missing = request(server.url("/echo"));
+    missing->setHTTPMethod("POST");
+    missing->setHTTPBodyStream(VxInputStream::inputStreamWithFileAtPath("/nonexistent/file"));
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(missing, &response, &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), VxURLErrorDomain);
+}
+
+TEST(URLSession, TransportFailuresHaveTheirURLErrorCodes) {
+    TestServer server;
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+
+    auto slow = request(server.url("/slow"));
+    slow->setTimeoutInterval(0.3);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(slow, &response, &error), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1200ms);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), VxURLErrorDomain);
+    EXPECT_EQ(error->code(), VxURLErrorTimedOut);
+    EXPECT_EQ(error->localizedDescription(), "The request timed out.");
+    EXPECT_TRUE(error->localizedFailureReason());
+    EXPECT_EQ(response, nullptr);
+
+    auto refused = request("http://127.0.0.1:" + std::to_string(closedPort()) + "/session");
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(refused, &response, &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorCannotConnectToHost);
+    EXPECT_EQ(error->localizedDescription(), "Could not connect to the server.");
+    EXPECT_TRUE(error->userInfo()->objectForKey(VxURLErrorKey));
+
+    for (const char* url : {"ftp://127.0.0.1/file", "file:///etc/hosts"}) {
+        EXPECT_EQ(VxURLSession::sendSynchronousRequest(request(url), &response, &error), nullptr);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), VxURLErrorUnsupportedURL) << url;
+    }
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(nullptr, &response, &error), nullptr);
+    ASSERT_TRUE(error);
+}
+
+TEST(URLSession, ConsecutiveRequestsReuseOneConnection) {
+    TestServer server;
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+    auto first = request(server.url("/echo"));
+    first->setHTTPShouldHandleCookies(false);
+    std::uint64_t before = VxURLSession::connectionsOpened();
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(first, &response, &error));
+    // The second request comes from another thread: the connection is shared.
+    std::thread([&] {
+        auto second = request(server.url("/echo"));
+        second->setHTTPShouldHandleCookies(false);
+        second->setHTTPMethod("POST");
+        second->setHTTPBody(VxData::dataWithString("x"));
+        VxURLSession::sendSynchronousRequest(second, nullptr, nullptr);
+    }).join();
+    EXPECT_EQ(VxURLSession::connectionsOpened() - before, 1u);
+    auto seen = server.seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].remotePort, seen[1].remotePort);
+}
+
+TEST(URLSession, CookiesAreKeptOnlyForRequestsThatHandleThem) {
+    TestServer server;
+    auto set = request(server.url("/setcookie"));
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(set, nullptr, nullptr));
+    auto with = request(server.url("/echo"));
+    auto without = request(server.url("/echo"));
+    without->setHTTPShouldHandleCookies(false);
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(with, nullptr, nullptr));
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(without, nullptr, nullptr));
+    auto seen = server.seen();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1].value("Cookie"), "sid=abc123");
+    EXPECT_FALSE(seen[2].has("Cookie"));
+}
+
+TEST(URLSession, AsynchronousSendCompletesOnTheMainQueueAndCanBeCancelled) {
+    TestServer server;
+    VxSemaphore done;
+    std::atomic<bool> onMain{false};
+    VxDataPtr data;
+    VxErrorPtr error;
+    auto task = VxURLSession::sendAsynchronousRequest(
+        request(server.url("/echo")), VxDispatchQueue::mainQueue(),
+        [&](const VxDataPtr& d, const VxURLResponsePtr&, const VxErrorPtr& e) {
+            onMain = VxIsMainThread();
+            data = d;
+            error = e;
+            done.signal();
+        });
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(error, nullptr);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(task->state(), VxURLSessionTask::Completed);
+
+    auto start = std::chrono::steady_clock::now();
+    auto slow = VxURLSession::sendAsynchronousRequest(
+        request(server.url("/slow")), VxDispatchQueue::mainQueue(),
+        [&](const VxDataPtr& d, const VxURLResponsePtr&, const VxErrorPtr& e) {
+            data = d;
+            error = e;
+            done.signal();
+        });
+    std::this_thread::sleep_for(100ms);
+    slow->cancel();
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
+    EXPECT_EQ(data, nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorCancelled);
+
+    // A task cancelled before it was resumed completes as cancelled.
+    auto suspended = VxURLSession::sharedSession().dataTaskWithRequest(
+        request(server.url("/echo")),
+        [&](const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr& e) {
+            error = e;
+            done.signal();
+        });
+    EXPECT_EQ(suspended->state(), VxURLSessionTask::Suspended);
+    suspended->cancel();
+    ASSERT_TRUE(done.wait(10.0));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorCancelled);
+}
+
+TEST(URLSession, DownloadLandsInATemporaryFileRemovedAfterTheCompletion) {
+    TestServer server;
+    VxSemaphore done;
+    std::string path, contents;
+    std::int64_t status = 0;
+    bool onMain = true;
+    auto task = VxURLSession::sharedSession().downloadTaskWithURL(
+        VxURL::URLWithString(server.url("/file")),
+        [&](const VxURLPtr& location, const VxURLResponsePtr& response, const VxErrorPtr& error) {
+            EXPECT_EQ(error, nullptr);
+            onMain = VxIsMainThread();
+            if (location) {
+                path = location->path();
+                contents = psvc::readFile(path);
+            }
+            if (auto http = vx_cast<VxHTTPURLResponse>(response)) status = http->statusCode();
+            done.signal();
+        });
+    task->resume();
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_FALSE(onMain);
+    EXPECT_EQ(status, 404);  // the status is reported, the body stored regardless
+    EXPECT_EQ(contents, "\"Greeting\" = \"Hello\";\n");
+    VxURLSession::sharedSession().delegateQueue().sync([] {});
+    EXPECT_FALSE(path.empty());
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // A failed download gives no location and an error.
+    VxErrorPtr failure;
+    VxURLPtr location = VxURL::URLWithString("file:///x");
+    VxURLSession::sharedSession()
+        .downloadTaskWithURL(
+            VxURL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort()) + "/"),
+            [&](const VxURLPtr& loc, const VxURLResponsePtr&, const VxErrorPtr& error) {
+                location = loc;
+                failure = error;
+                done.signal();
+            })
+        ->resume();
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_EQ(location, nullptr);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->code(), VxURLErrorCannotConnectToHost);
+}
+
+}  // namespace
