@@ -69,6 +69,7 @@ struct Transfer {
     VxInputStreamPtr stream;
     VxErrorPtr streamError;
     bool streamFailed = false;
+    std::uint64_t streamBytesRead = 0;
     int fileFd = -1;  // download target, or -1 to collect in memory
     int writeErrno = 0;
     std::vector<std::uint8_t> body;
@@ -141,7 +142,17 @@ std::size_t onRead(char* buffer, std::size_t size, std::size_t count, void* user
         t->streamError = t->stream->streamError();
         return CURL_READFUNC_ABORT;
     }
+    t->streamBytesRead += static_cast<std::uint64_t>(n);
     return static_cast<std::size_t>(n);
+}
+
+// libcurl rewinds the body when it resends a request (a kept-alive connection
+// that the server closed meanwhile, a redirect that keeps the method). A stream
+// can only be "rewound" before anything has been read from it.
+int onSeek(void* user, curl_off_t offset, int origin) {
+    auto* t = static_cast<Transfer*>(user);
+    if (origin == SEEK_SET && offset == 0 && t->streamBytesRead == 0) return CURL_SEEKFUNC_OK;
+    return CURL_SEEKFUNC_CANTSEEK;
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -360,6 +371,8 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, &onRead);
         curl_easy_setopt(h, CURLOPT_READDATA, &t);
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &onSeek);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, &t);
         if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
         t.stream = stream;
         if (stream->streamStatus() == VxStreamStatusNotOpen) stream->open();

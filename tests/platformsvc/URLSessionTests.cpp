@@ -241,6 +241,37 @@ TEST(URLSession, TransportFailuresHaveTheirURLErrorCodes) {
     EXPECT_EQ(error->localizedDescription(), "Could not connect to the server.");
     EXPECT_TRUE(error->userInfo()->objectForKey(VxURLErrorKey));
 
+    // A server that accepts and closes without replying: the connection was lost.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t len = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::thread closer([listener] {
+        int c = accept(listener, nullptr, nullptr);
+        char buf[4096];
+        if (c >= 0) {
+            [[maybe_unused]] auto n = recv(c, buf, sizeof buf, 0);
+            close(c);
+        }
+    });
+    auto dropped = request("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
+    dropped->setTimeoutInterval(5);
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(dropped, &response, &error), nullptr);
+    closer.join();
+    close(listener);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorNetworkConnectionLost);
+
+    // TLS spoken to a plain HTTP server fails as a secure-connection failure.
+    auto tls = request("https" + server.url("/echo").substr(4));
+    EXPECT_EQ(VxURLSession::sendSynchronousRequest(tls, &response, &error), nullptr);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorSecureConnectionFailed);
+
     for (const char* url : {"ftp://127.0.0.1/file", "file:///etc/hosts"}) {
         EXPECT_EQ(VxURLSession::sendSynchronousRequest(request(url), &response, &error), nullptr);
         ASSERT_TRUE(error);
