@@ -278,10 +278,10 @@ class CPropertyModel : public VxObject, public VxCoding {
         return registerModelClass(cls, hooks);
     }
 
-      // Per-class state (opaque outside the model layer's sources).
+    // Per-class state (opaque outside the model layer's sources).
     struct ClassState;
 
-protected:
+  protected:
     // Per-class state of this record's class (initialising the class first).
     ClassState& classState() const;
 
