@@ -159,8 +159,11 @@ VxDictionaryPtr DAConnectionManager::responseDictionaryFromRequest(const VxURLRe
     // An empty body is no reply at all, not malformed JSON.
     if (!data || data->length() == 0) return nullptr;
 
+    // Well-formed JSON that is not an object (null, an array, a bare value) is a
+    // rejected reply without an error; only malformed text is a parse error.
     VxErrorPtr parseError;
-    Id parsed = VxJSONSerialization::JSONObjectWithData(data, 0, &parseError);
+    Id parsed =
+        VxJSONSerialization::JSONObjectWithData(data, VxJSONReadingFragmentsAllowed, &parseError);
     if (parseError) {
         vxSetError(error, parseError);
         return nullptr;
