@@ -123,6 +123,9 @@ RefServer::RefServer(ServerOptions options)
     server_.Patch(".*", handler);
     server_.Delete(".*", handler);
     server_.Options(".*", handler);
+    // Replies are written in more than one piece; without this, every reply on a
+    // reused connection waits for the client's delayed acknowledgement (~40 ms).
+    server_.set_tcp_nodelay(true);
     if (options_.verbose) {
         server_.set_logger([](const httplib::Request& req, const httplib::Response& res) {
             std::fprintf(stderr, "refserver: %s %s -> %d\n", req.method.c_str(), req.path.c_str(),
