@@ -33,32 +33,6 @@ case "$BUILD_DIR" in
   *[[:space:]]*) die "the build directory must not contain blanks: $BUILD_DIR" ;;
 esac
 
-# --- 1. dependencies and build ------------------------------------------------
-if [ "${DEMO_SKIP_DEPS:-0}" != "1" ]; then
-  say "checking the build dependencies (scripts/install-deps.sh)"
-  "$ROOT/scripts/install-deps.sh"
-fi
-
-say "building diagnosticsd, diagnosticsctl and diagnostics-refserver in $BUILD_DIR"
-generator=()
-if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
-  generator=(-G Ninja)
-fi
-cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" \
-  -DDA_BUILD_TOOLS=ON >"${TMPDIR:-/tmp}/diagnostics-demo-cmake.log" 2>&1 ||
-  { cat "${TMPDIR:-/tmp}/diagnostics-demo-cmake.log" >&2; die "cmake configure"; }
-jobs="$(nproc 2>/dev/null || echo 2)"
-cmake --build "$BUILD_DIR" --target diagnosticsd diagnosticsctl diagnostics-refserver \
-  -j "$jobs" || die "build"
-
-DAEMON="$BUILD_DIR/service/diagnosticsd"
-CTL="$BUILD_DIR/tools/ctl/diagnosticsctl"
-REFSERVER="$BUILD_DIR/tools/refserver/diagnostics-refserver"
-for f in "$DAEMON" "$CTL" "$REFSERVER"; do
-  [ -x "$f" ] || die "missing program $f"
-done
-
-# --- 2. private bus and reference server ----------------------------------------
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/diagnostics-demo.XXXXXX")"
 BUS_PID=""
 SERVER_PID=""
@@ -71,7 +45,13 @@ cleanup() {
   if [ -n "$BUS_ADDRESS" ] && [ -z "$SERVICE_PID" ]; then
     SERVICE_PID="$(service_pid)"
   fi
-  [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null
+  # The service first, while its bus is still there to reap it.
+  if [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null; then
+    for _ in $(seq 1 40); do
+      kill -0 "$SERVICE_PID" 2>/dev/null || break
+      sleep 0.05
+    done
+  fi
   [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
   [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
   wait 2>/dev/null
@@ -85,6 +65,31 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# --- 1. dependencies and build ------------------------------------------------
+if [ "${DEMO_SKIP_DEPS:-0}" != "1" ]; then
+  say "checking the build dependencies (scripts/install-deps.sh)"
+  "$ROOT/scripts/install-deps.sh"
+fi
+
+say "building diagnosticsd, diagnosticsctl and diagnostics-refserver in $BUILD_DIR"
+generator=()
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
+  generator=(-G Ninja)
+fi
+cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" \
+  -DDA_BUILD_TOOLS=ON >"$WORK/cmake.log" 2>&1 || { cat "$WORK/cmake.log" >&2; die "cmake configure"; }
+jobs="$(nproc 2>/dev/null || echo 2)"
+cmake --build "$BUILD_DIR" --target diagnosticsd diagnosticsctl diagnostics-refserver \
+  -j "$jobs" || die "build"
+
+DAEMON="$BUILD_DIR/service/diagnosticsd"
+CTL="$BUILD_DIR/tools/ctl/diagnosticsctl"
+REFSERVER="$BUILD_DIR/tools/refserver/diagnostics-refserver"
+for f in "$DAEMON" "$CTL" "$REFSERVER"; do
+  [ -x "$f" ] || die "missing program $f"
+done
+
+# --- 2. private bus and reference server ----------------------------------------
 # Process id of the service on the private bus; empty when it is not running.
 service_pid() {
   dbus-send --bus="$BUS_ADDRESS" --print-reply=literal --dest=org.freedesktop.DBus \
