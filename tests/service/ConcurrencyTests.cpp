@@ -98,6 +98,9 @@ TEST(ServiceConcurrency, ParallelClientsEachGetTheirOwnSession) {
 
     // 800 requests after warm-up: a leak of even a few hundred bytes per request
     // would show; allocator noise stays well below a megabyte.
+    ::testing::Test::RecordProperty(
+        "rssKiB",
+        std::to_string(before) + " " + std::to_string(middle) + " " + std::to_string(after));
     ASSERT_GT(before, 0);
     EXPECT_LT(after - before, 1536) << "RSS KiB: " << before << " -> " << middle << " -> " << after;
 }
