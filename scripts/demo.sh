@@ -12,13 +12,13 @@
 # Everything it starts is stopped on exit. Exits non-zero when an answer is not
 # the expected one.
 #
-# Environment: BUILD_DIR (default <repo>/build), BUILD_TYPE (default Release),
+# Environment: BUILD_DIR (default <repo>/build), BUILD_TYPE (default RelWithDebInfo, as scripts/test.sh),
 # DEMO_SKIP_DEPS=1 to skip the package check.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
-BUILD_TYPE="${BUILD_TYPE:-Release}"
+BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}"
 DOMAIN="com.tarvo.Diagnostics"
 BUS_NAME="com.tarvo.Diagnostics.SessionAvailability"
 SERIAL="DEMO4KELO0042"
