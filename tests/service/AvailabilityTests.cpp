@@ -286,3 +286,29 @@ TEST_F(AvailabilityTest, ServerChoiceIsFixedUntilTheServiceRestarts) {
 }
 
 }  // namespace
+
+// A bus client written by someone else starts the service by activation and
+// reads the optional text as an array of zero or one string.
+TEST_F(AvailabilityTest, OutsideBusClientStartsAndCallsTheService) {
+    ASSERT_TRUE(harness.stopService());
+    ASSERT_EQ(harness.servicePid(), -1);
+    server().configure(R"({"sessionId":"Sess-Busctl"})");
+    auto busctl = [&] {
+        std::string command = "busctl --address='" + harness.busAddress() +
+                              "' --timeout=20 call com.tarvo.Diagnostics.SessionAvailability "
+                              "/com/tarvo/Diagnostics/SessionAvailability "
+                              "com.tarvo.Diagnostics.DADiagnosticsSessionAvailabilityProtocol "
+                              "checkAvailabilityWithReply 2>&1";
+        std::string out;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buf[256];
+            while (fgets(buf, sizeof buf, pipe)) out += buf;
+            pclose(pipe);
+        }
+        return out;
+    };
+    EXPECT_EQ(busctl(), "as 1 \"Sess-Busctl\"\n");
+    EXPECT_GT(harness.servicePid(), 0);
+    server().configure(R"({"status":503})");
+    EXPECT_EQ(busctl(), "as 0\n");
+}
