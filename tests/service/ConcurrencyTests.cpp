@@ -102,7 +102,11 @@ TEST(ServiceConcurrency, ParallelClientsEachGetTheirOwnSession) {
         "rssKiB",
         std::to_string(before) + " " + std::to_string(middle) + " " + std::to_string(after));
     ASSERT_GT(before, 0);
+#if !defined(__SANITIZE_ADDRESS__)
+    // (AddressSanitizer keeps freed memory in quarantine, so the resident size
+    // grows there without a leak; its own leak check covers that build.)
     EXPECT_LT(after - before, 1536) << "RSS KiB: " << before << " -> " << middle << " -> " << after;
+#endif
 }
 
 }  // namespace
