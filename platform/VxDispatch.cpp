@@ -232,10 +232,10 @@ VxSemaphore::VxSemaphore(long value) : state_(std::make_unique<State>()) {
 VxSemaphore::~VxSemaphore() = default;
 
 void VxSemaphore::signal() {
-    {
-        std::lock_guard lock(state_->mutex);
-        ++state_->value;
-    }
+    // Notify while holding the lock: a waiter may destroy the semaphore as soon
+    // as it returns, so signal must not touch it after the lock is released.
+    std::lock_guard lock(state_->mutex);
+    ++state_->value;
     state_->cv.notify_one();
 }
 
