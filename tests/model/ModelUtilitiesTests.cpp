@@ -5,24 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
-#include <sstream>
 
-#include "model/CDictionaryModel.h"
 #include "model/CModelUtilities.h"
+#include "model/TestRecords.h"
 #include "platform/VxJSON.h"
 
 namespace fs = std::filesystem;
-
-// A record written to CSV in the tests below.
-class ModelUtilitiesCSVRecord : public CDictionaryModel {
-    CPM_DECLARE_MODEL(ModelUtilitiesCSVRecord)
-  public:
-    ModelUtilitiesCSVRecord() = default;
-};
-
-CPM_DEFINE_MODEL(ModelUtilitiesCSVRecord, CDictionaryModel, {"name", "T@\"VxString\",C,D"},
-                 {"count", "T@\"VxNumber\",C,D"}, {"flag", "TB,D"});
 
 namespace {
 
@@ -41,9 +31,8 @@ class TempDir {
     }
     const fs::path& path() const { return path_; }
     std::string write(const std::string& name, const std::string& content) const {
-        const fs::path file = path_ / name;
-        std::ofstream(file) << content;
-        return file.string();
+        std::ofstream(path_ / name) << content;
+        return (path_ / name).string();
     }
 
   private:
@@ -52,51 +41,38 @@ class TempDir {
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string versionFrom(const std::vector<std::string>& paths) {
     return CModelUtilities::systemVersionFromReleaseFiles(paths)->str();
 }
 
-std::shared_ptr<ModelUtilitiesCSVRecord> record(const char* name, std::int64_t count, bool flag) {
-    return ModelUtilitiesCSVRecord::modelWithDictionary(
-        VxDictionary::dictionaryWithPairs({{"name", VxString::make(name)},
-                                           {"count", VxNumber::numberWithLongLong(count)},
-                                           {"flag", VxNumber::numberWithBool(flag)}}));
+// Columns alpha (text), beta (number), gamma (any object).
+Id record(const char* alpha, std::int64_t beta, bool gamma) {
+    return TMRow::modelWithDictionary(
+        VxDictionary::dictionaryWithPairs({{"alpha", VxString::make(alpha)},
+                                           {"beta", VxNumber::numberWithLongLong(beta)},
+                                           {"gamma", VxNumber::numberWithBool(gamma)}}));
 }
-
-class ModelUtilitiesCSV : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        ModelUtilitiesCSVRecord::setOrderedPropertyNames(VxArray::arrayWithObjects(
-            {VxString::make("name"), VxString::make("count"), VxString::make("flag")}));
-    }
-};
 
 }  // namespace
 
 TEST(ModelUtilities, SystemVersionFromReleaseInformation) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const std::string quoted = dir.write("quoted",
-                                         "# comment\nNAME=\"Some OS\"\n"
-                                         "VERSION_ID=\"12.4\"\nVERSION=\"12 (x)\"\n");
-    const std::string bare = dir.write("bare", "ID=x\nVERSION_ID=13\n");
-    const std::string single = dir.write("single", "VERSION_ID='2024.1'\n");
-    const std::string escaped = dir.write("escaped", "VERSION_ID=\"1.\\\"2\\\"\"\n");
-    const std::string none = dir.write("none", "NAME=rolling\nVERSION_ID\n");
-    const std::string empty = dir.write("empty", "VERSION_ID=\"\"\n");
+    const std::pair<const char*, const char*> files[] = {
+        {"# comment\nNAME=\"Some OS\"\nVERSION_ID=\"12.4\"\nVERSION=\"12 (x)\"\n", "12.4"},
+        {"ID=x\nVERSION_ID=13\n", "13"},
+        {"VERSION_ID='2024.1'\n", "2024.1"},
+        {"VERSION_ID=\"1.\\\"2\\\"\"\n", "1.\"2\""},
+        {"NAME=rolling\nVERSION_ID\n", "1.0.0"},
+        {"VERSION_ID=\"\"\n", "1.0.0"}};
+    for (std::size_t i = 0; i < std::size(files); ++i)
+        EXPECT_EQ(versionFrom({dir.write(std::to_string(i), files[i].first)}), files[i].second)
+            << files[i].first;
+    const std::string bare = (dir.path() / "1").string(), none = (dir.path() / "4").string();
     const std::string missing = (dir.path() / "missing").string();
-
-    EXPECT_EQ(versionFrom({quoted}), "12.4");
-    EXPECT_EQ(versionFrom({bare}), "13");
-    EXPECT_EQ(versionFrom({single}), "2024.1");
-    EXPECT_EQ(versionFrom({escaped}), "1.\"2\"");
-    EXPECT_EQ(versionFrom({none}), "1.0.0");
-    EXPECT_EQ(versionFrom({empty}), "1.0.0");
     EXPECT_EQ(versionFrom({missing}), "1.0.0");
     EXPECT_EQ(versionFrom({}), "1.0.0");
     // The first file that exists is the release information; a later one is
@@ -123,16 +99,12 @@ TEST(ModelUtilities, ClassFromPropertyDeclaration) {
     EXPECT_EQ(classOf("T@\"VxString\",C,D"), &VxString::classObject());
     EXPECT_EQ(classOf("C,D,T@\"VxNumber\""), &VxNumber::classObject());
     EXPECT_EQ(classOf("T@\"VxDictionary<SomeInterface>\",&"), &VxDictionary::classObject());
-    EXPECT_EQ(classOf("T@\"ModelUtilitiesCSVRecord\",&"), &ModelUtilitiesCSVRecord::classObject());
+    EXPECT_EQ(classOf("T@\"TMRow\",&"), &TMRow::classObject());
     EXPECT_EQ(classOf("T@\"VxArray"), &VxArray::classObject());  // unterminated name
 
-    EXPECT_EQ(classOf("TB,D"), nullptr);
-    EXPECT_EQ(classOf("T@,&,VtestResults"), nullptr);
-    EXPECT_EQ(classOf("T@?"), nullptr);
-    EXPECT_EQ(classOf("T@\"NoSuchRegisteredClass\",C,D"), nullptr);
-    EXPECT_EQ(classOf("T@\"\",C"), nullptr);
-    EXPECT_EQ(classOf("T,C,D"), nullptr);
-    EXPECT_EQ(classOf("C,D"), nullptr);
+    for (const char* attributes : {"TB,D", "T@,&,VtestResults", "T@?",
+                                   "T@\"NoSuchRegisteredClass\",C,D", "T@\"\",C", "T,C,D", "C,D"})
+        EXPECT_EQ(classOf(attributes), nullptr) << attributes;
     EXPECT_EQ(CModelUtilities::classFromProperty(nullptr), nullptr);
 }
 
@@ -167,16 +139,16 @@ TEST(ModelUtilities, HexStrings) {
     EXPECT_FALSE(CModelUtilities::hexStringFromVxNumber(nullptr, false));
 }
 
-TEST_F(ModelUtilitiesCSV, DocumentOfRecords) {
+TEST(ModelUtilitiesCSV, DocumentOfRecords) {
     auto records = VxArray::arrayWithObjects({record("Ann", 3, true), record("Bob", -1, false)});
     const VxStringPtr csv = CModelUtilities::csvStringFromModelArray(records);
     ASSERT_TRUE(csv);
-    EXPECT_EQ(csv->str(), "name,count,flag\nAnn,3,1\nBob,-1,0\n");
+    EXPECT_EQ(csv->str(), "alpha,beta,gamma\nAnn,3,1\nBob,-1,0\n");
 
     // A value holding the delimiter stays one field.
     auto tricky = VxArray::arrayWithObjects({record("Doe, Jane", 1, false)});
     EXPECT_EQ(CModelUtilities::csvStringFromModelArray(tricky)->str(),
-              "name,count,flag\n\"Doe, Jane\",1,0\n");
+              "alpha,beta,gamma\n\"Doe, Jane\",1,0\n");
 
     EXPECT_FALSE(CModelUtilities::csvStringFromModelArray(nullptr));
     EXPECT_FALSE(CModelUtilities::csvStringFromModelArray(VxArray::array()));
@@ -185,7 +157,7 @@ TEST_F(ModelUtilitiesCSV, DocumentOfRecords) {
         VxArray::arrayWithObjects({record("Ann", 3, true), VxString::make("loose")})));
 }
 
-TEST_F(ModelUtilitiesCSV, WritesFileAtomically) {
+TEST(ModelUtilitiesCSV, WritesFileAtomically) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
     const fs::path file = dir.path() / "records.csv";
@@ -195,7 +167,7 @@ TEST_F(ModelUtilitiesCSV, WritesFileAtomically) {
     VxErrorPtr error = VxError::errorWithDomain("stale", 1);
     ASSERT_TRUE(CModelUtilities::writeModelArray(records, url, &error));
     EXPECT_FALSE(error);
-    EXPECT_EQ(readFile(file), "name,count,flag\nAnn,3,1\nBob,4,0\n");
+    EXPECT_EQ(readFile(file), "alpha,beta,gamma\nAnn,3,1\nBob,4,0\n");
 
     // Replacing a longer file leaves exactly the new document, keeps the
     // file's permissions and leaves no temporary file behind.
@@ -203,7 +175,7 @@ TEST_F(ModelUtilitiesCSV, WritesFileAtomically) {
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     auto one = VxArray::arrayWithObjects({record("Cy", 5, true)});
     ASSERT_TRUE(CModelUtilities::writeModelArray(one, url, &error));
-    EXPECT_EQ(readFile(file), "name,count,flag\nCy,5,1\n");
+    EXPECT_EQ(readFile(file), "alpha,beta,gamma\nCy,5,1\n");
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
@@ -213,55 +185,43 @@ TEST_F(ModelUtilitiesCSV, WritesFileAtomically) {
     EXPECT_FALSE(CModelUtilities::writeModelArray(VxArray::array(), url, &error));
     EXPECT_FALSE(error);
     EXPECT_FALSE(CModelUtilities::writeModelArray(nullptr, url));
-    EXPECT_EQ(readFile(file), "name,count,flag\nCy,5,1\n");
+    EXPECT_EQ(readFile(file), "alpha,beta,gamma\nCy,5,1\n");
 }
 
-TEST_F(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
+TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
     TempDir dir;
     ASSERT_FALSE(dir.path().empty());
     auto records = VxArray::arrayWithObjects({record("Ann", 3, true)});
+    auto failure = [&](const VxURLPtr& url) {
+        VxErrorPtr error;
+        EXPECT_FALSE(CModelUtilities::writeModelArray(records, url, &error));
+        EXPECT_TRUE(error);
+        return error ? error : VxError::errorWithDomain("missing", 0);
+    };
+    auto fileURL = [](const fs::path& path) { return VxURL::fileURLWithPath(path.string()); };
 
-    VxErrorPtr error;
     const fs::path inMissingDir = dir.path() / "no-such-dir" / "out.csv";
-    EXPECT_FALSE(CModelUtilities::writeModelArray(
-        records, VxURL::fileURLWithPath(inMissingDir.string()), &error));
-    ASSERT_TRUE(error);
+    VxErrorPtr error = failure(fileURL(inMissingDir));
     EXPECT_EQ(error->domain(), VxCocoaErrorDomain);
     EXPECT_EQ(error->code(), CModelUtilities::kFileNoSuchFileError);
     EXPECT_FALSE(fs::exists(inMissingDir));
 
     // A regular file as the parent directory, and a directory as the destination.
     const std::string plain = dir.write("plain", "keep");
-    error = nullptr;
-    EXPECT_FALSE(CModelUtilities::writeModelArray(
-        records, VxURL::fileURLWithPath(plain + "/out.csv"), &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), CModelUtilities::kFileNoSuchFileError);
+    EXPECT_EQ(failure(fileURL(plain + "/out.csv"))->code(), CModelUtilities::kFileNoSuchFileError);
     EXPECT_EQ(readFile(plain), "keep");
-    error = nullptr;
-    EXPECT_FALSE(CModelUtilities::writeModelArray(
-        records, VxURL::fileURLWithPath(dir.path().string()), &error));
-    EXPECT_TRUE(error);
+    failure(fileURL(dir.path()));
 
-    error = nullptr;
-    EXPECT_FALSE(CModelUtilities::writeModelArray(
-        records, VxURL::URLWithString("http://127.0.0.1/out.csv"), &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), CModelUtilities::kFileWriteUnsupportedSchemeError);
-
-    error = nullptr;
-    EXPECT_FALSE(CModelUtilities::writeModelArray(records, nullptr, &error));
-    EXPECT_TRUE(error);
+    EXPECT_EQ(failure(VxURL::URLWithString("http://127.0.0.1/out.csv"))->code(),
+              CModelUtilities::kFileWriteUnsupportedSchemeError);
+    failure(nullptr);
 
     // A read-only directory (permissions do not bind the superuser).
     if (::geteuid() != 0) {
         const fs::path locked = dir.path() / "locked";
         fs::create_directory(locked);
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        error = nullptr;
-        EXPECT_FALSE(CModelUtilities::writeModelArray(
-            records, VxURL::fileURLWithPath((locked / "out.csv").string()), &error));
-        ASSERT_TRUE(error);
+        error = failure(fileURL(locked / "out.csv"));
         EXPECT_EQ(error->code(), CModelUtilities::kFileWriteNoPermissionError);
         EXPECT_FALSE(error->localizedDescription().empty());
         fs::permissions(locked, fs::perms::owner_all);
