@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -29,7 +30,7 @@ TEST(Dispatch, MainQueueIsSerialAndOrdered) {
     ASSERT_TRUE(done.wait(10));
     EXPECT_FALSE(overlapped);
     std::vector<int> expected(50);
-    for (int i = 0; i < 50; ++i) expected[i] = i;
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(order, expected);
 }
 
