@@ -20,6 +20,7 @@ using json = nlohmann::json;
 namespace {
 
 constexpr const char* kIdentifier = "0123ABCD-GHI-4567-ABC-89AB-JKL-CDEF-DEF-0123456789AB";
+constexpr const char* kSessionPath = "/kelo/v1.01/session";
 
 std::string sessionBody(const std::string& identifier = kIdentifier) {
     return json{{"identifier", identifier}, {"platform", "handheld"}, {"appVersion", "1.0"}}.dump();
@@ -32,37 +33,56 @@ httplib::Client client(const ReferenceServer& server) {
     return c;
 }
 
-// POSTs a session call and parses the reply (null when it is not JSON).
-json session(httplib::Client& c, const std::string& path = "/kelo/v1.01/session") {
-    auto res = c.Post(path, sessionBody(), "application/json");
-    if (!res) throw std::runtime_error("no reply: " + httplib::to_string(res.error()));
-    return json::parse(res->body, nullptr, false);
+httplib::Result post(httplib::Client& c, const std::string& body = sessionBody()) {
+    return c.Post(kSessionPath, body, "application/json");
+}
+
+// The reply's status and parsed body (-1 and discarded when there is no reply).
+int statusOf(const httplib::Result& r) {
+    return r ? r->status : -1;
+}
+json jsonOf(const httplib::Result& r) {
+    return r ? json::parse(r->body, nullptr, false) : json(json::value_t::discarded);
+}
+json session(httplib::Client& c) {
+    return jsonOf(post(c));
+}
+
+// An upload of `body` to the results path with the given digest and size headers.
+httplib::Result upload(httplib::Client& c, const std::string& testId, const std::string& body,
+                       const std::string& md5, const std::string& size) {
+    return c.Post("/kelo/v1.01/results/" + testId + "/data/D1",
+                  {{"ZET-file-sequence", "1"},
+                   {"ZET-total-files", "1"},
+                   {"ZET-file-MD5", md5},
+                   {"ZET-file-size", size}},
+                  body, "application/octet-stream");
 }
 
 }  // namespace
 
-TEST(RefServer, EnvelopeForms) {
+TEST(RefServer, EnvelopeStatusAndBodyKnobs) {
     ReferenceServer server;
     auto c = client(server);
-
-    auto res = c.Post("/kelo/v1.01/session", sessionBody(), "application/json");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
+    auto res = post(c);
+    EXPECT_EQ(statusOf(res), 200);
+    EXPECT_EQ(jsonOf(res), (json{{"response", "SessionSuccess"}, {"sessionId", "S-0001"}}));
     EXPECT_EQ(res->get_header_value("Content-Type"), "application/json");
-    EXPECT_EQ(json::parse(res->body),
-              (json{{"response", "SessionSuccess"}, {"sessionId", "S-0001"}}));
 
-    server.configure(R"({"envelope":"status"})");
-    EXPECT_EQ(session(c),
-              (json{{"status", {{"code", "NoError"}, {"reason", ""}}}, {"sessionId", "S-0001"}}));
-    server.configure(R"({"envelope":"both","responseWord":"EnrollSuccess","statusCode":"Fail"})");
-    auto both = session(c);
-    EXPECT_EQ(both["response"], "EnrollSuccess");
-    EXPECT_EQ(both["status"]["code"], "Fail");
-    server.configure(R"({"envelope":"none"})");
-    EXPECT_EQ(session(c), (json{{"sessionId", "S-0001"}}));
-    server.configure(R"({"envelope":"status-empty"})");
-    EXPECT_EQ(session(c)["status"], json::object());
+    const std::pair<const char*, json> forms[] = {
+        {R"({"envelope":"status"})",
+         {{"status", {{"code", "NoError"}, {"reason", ""}}}, {"sessionId", "S-0001"}}},
+        {R"({"envelope":"both","responseWord":"EnrollSuccess","statusCode":"Fail"})",
+         {{"response", "EnrollSuccess"},
+          {"status", {{"code", "Fail"}, {"reason", ""}}},
+          {"sessionId", "S-0001"}}},
+        {R"({"envelope":"none"})", {{"sessionId", "S-0001"}}},
+        {R"({"envelope":"status-empty"})", {{"status", json::object()}, {"sessionId", "S-0001"}}},
+    };
+    for (const auto& [knobs, expected] : forms) {
+        server.configure(knobs);
+        EXPECT_EQ(session(c), expected) << knobs;
+    }
 
     // Knobs merge: the status code set above stays until a reset. Per-call
     // knobs win over global ones and stay with their call.
@@ -70,9 +90,7 @@ TEST(RefServer, EnvelopeForms) {
     server.configure(
         R"({"envelope":"status","responseWord":"Nope","session":{"envelope":"response"}})");
     EXPECT_EQ(session(c)["response"], "Nope");
-    auto enroll = c.Post("/kelo/v1.01/enroll", R"(["A","B"])", "application/json");
-    ASSERT_TRUE(enroll);
-    auto e = json::parse(enroll->body);
+    auto e = jsonOf(c.Post("/kelo/v1.01/enroll", R"(["A","B"])", "application/json"));
     EXPECT_FALSE(e.contains("response"));
     EXPECT_EQ(e["status"]["code"], "NoError");
     EXPECT_EQ(e["devices"].size(), 2u);
@@ -82,45 +100,56 @@ TEST(RefServer, EnvelopeForms) {
     EXPECT_THROW(server.configure(R"({"session":{"status":"x"}})"), std::runtime_error);
     EXPECT_THROW(server.configure("not json"), std::runtime_error);
     EXPECT_EQ(session(c)["response"], "Nope");
+
+    // The status is set apart from the body, which may be any text (nullptr: not JSON).
+    server.reset();
+    server.configure(R"({"status":503})");
+    res = post(c);
+    EXPECT_EQ(statusOf(res), 503);
+    EXPECT_EQ(jsonOf(res)["response"], "SessionSuccess");
+    const std::pair<const char*, const char*> bodies[] = {
+        {R"({"status":200,"body":"array"})", "[]"},
+        {R"({"body":"null"})", "null"},
+        {R"({"body":"invalid"})", nullptr},
+        {R"({"body":"empty"})", ""},
+        {R"({"body":"raw","rawBody":"<html>oops</html>","contentType":"text/html"})",
+         "<html>oops</html>"},
+    };
+    for (const auto& [knobs, body] : bodies) {
+        server.configure(knobs);
+        res = post(c);
+        ASSERT_EQ(statusOf(res), 200) << knobs;
+        if (body)
+            EXPECT_EQ(res->body, body) << knobs;
+        else
+            EXPECT_TRUE(jsonOf(res).is_discarded()) << res->body;
+    }
+    EXPECT_EQ(res->get_header_value("Content-Type"), "text/html");
 }
 
 TEST(RefServer, SessionIdentifiers) {
-    {
-        ReferenceServer server({"--session-id", "FIXED-7"});
-        auto c = client(server);
-        EXPECT_EQ(session(c)["sessionId"], "FIXED-7");
-        EXPECT_EQ(session(c)["sessionId"], "FIXED-7");
-        server.configure(R"({"sessionId":null})");
-        auto r = session(c);
-        ASSERT_TRUE(r.contains("sessionId"));
-        EXPECT_TRUE(r["sessionId"].is_null());
-        server.configure(R"({"omitSessionId":true})");
-        EXPECT_FALSE(session(c).contains("sessionId"));
-        server.configure(R"({"omitSessionId":false,"freshSession":true})");
-        std::set<std::string> ids;
-        for (int i = 0; i < 20; ++i) {
-            auto id = session(c)["sessionId"].get<std::string>();
-            EXPECT_EQ(id.rfind("session-", 0), 0u) << id;
-            ids.insert(id);
-        }
-        EXPECT_EQ(ids.size(), 20u);
-    }
-    ReferenceServer fresh({"--fresh-session"});
-    auto c = client(fresh);
-    EXPECT_NE(session(c)["sessionId"], session(c)["sessionId"]);
+    ReferenceServer server({"--session-id", "FIXED-7"});
+    auto c = client(server);
+    EXPECT_EQ(session(c)["sessionId"], "FIXED-7");
+    EXPECT_EQ(session(c)["sessionId"], "FIXED-7");
+    server.configure(R"({"sessionId":null})");
+    EXPECT_EQ(session(c), (json{{"response", "SessionSuccess"}, {"sessionId", nullptr}}));
+    server.configure(R"({"omitSessionId":true})");
+    EXPECT_FALSE(session(c).contains("sessionId"));
+    server.configure(R"({"omitSessionId":false,"freshSession":true})");
+    auto id = session(c)["sessionId"].dump();
+    EXPECT_EQ(id.rfind("\"session-", 0), 0u) << id;
+    EXPECT_NE(session(c)["sessionId"].dump(), id);
 }
 
 TEST(RefServer, ConcurrentCallsGetDistinctIdsAndAreAllRecorded) {
-    ReferenceServer server({"--fresh-session"});
+    ReferenceServer server({"--fresh-session"});  // the start-up form of "freshSession"
     std::vector<std::string> ids[4];
     std::vector<std::thread> threads;
     for (auto& mine : ids) {
         threads.emplace_back([&server, &mine] {
             auto c = client(server);
-            for (int i = 0; i < 10; ++i) {
-                auto r = c.Post("/kelo/v1.01/session", sessionBody(), "application/json");
-                if (r) mine.push_back(json::parse(r->body).value("sessionId", ""));
-            }
+            for (int i = 0; i < 10; ++i) mine.push_back(jsonOf(post(c)).value("sessionId", ""));
         });
     }
     for (auto& t : threads) t.join();
@@ -130,38 +159,10 @@ TEST(RefServer, ConcurrentCallsGetDistinctIdsAndAreAllRecorded) {
     EXPECT_EQ(server.requests().size(), 40u);
 }
 
-TEST(RefServer, StatusAndBodyKnobs) {
-    ReferenceServer server;
-    auto c = client(server);
-    auto post = [&] { return c.Post("/kelo/v1.01/session", sessionBody(), "application/json"); };
-
-    server.configure(R"({"status":503})");
-    auto r = post();
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 503);
-    EXPECT_EQ(json::parse(r->body)["response"], "SessionSuccess");
-
-    server.configure(R"({"status":200,"body":"array"})");
-    EXPECT_EQ(post()->body, "[]");
-    server.configure(R"({"body":"null"})");
-    EXPECT_EQ(post()->body, "null");
-    server.configure(R"({"body":"invalid"})");
-    EXPECT_TRUE(json::parse(post()->body, nullptr, false).is_discarded());
-    server.configure(R"({"body":"empty"})");
-    r = post();
-    EXPECT_EQ(r->status, 200);
-    EXPECT_TRUE(r->body.empty());
-    server.configure(R"({"body":"raw","rawBody":"<html>oops</html>","contentType":"text/html"})");
-    r = post();
-    EXPECT_EQ(r->body, "<html>oops</html>");
-    EXPECT_EQ(r->get_header_value("Content-Type"), "text/html");
-}
-
 TEST(RefServer, DelayAndDrop) {
     ReferenceServer server;
     auto c = client(server);
     using clock = std::chrono::steady_clock;
-
     server.configure(R"({"session":{"delayMs":300}})");
     auto t0 = clock::now();
     EXPECT_EQ(session(c)["sessionId"], "S-0001");
@@ -171,11 +172,9 @@ TEST(RefServer, DelayAndDrop) {
     // error at once rather than waiting for its read timeout.
     server.configure(R"({"session":{"delayMs":0,"drop":true}})");
     t0 = clock::now();
-    auto res = c.Post("/kelo/v1.01/session", sessionBody(), "application/json");
-    EXPECT_FALSE(res);
+    EXPECT_FALSE(post(c));
     EXPECT_LT(clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(server.requests().size(), 2u);
-
     server.configure(R"({"session":{"drop":false}})");
     httplib::Client again("127.0.0.1", server.port());
     EXPECT_EQ(session(again)["response"], "SessionSuccess");
@@ -184,31 +183,21 @@ TEST(RefServer, DelayAndDrop) {
 TEST(RefServer, RecordsRequestsAndResets) {
     ReferenceServer server({"--config", R"({"envelope":"both"})"});
     auto c = client(server);
-
-    auto r = c.Post("/kelo/v1.01/session?x=1&y=%20", {{"X-Trace-Token", "abc"}}, sessionBody(),
-                    "application/json");
-    ASSERT_TRUE(r);
-    r = c.Get("/kelo/v1.01/command",
-              {{"Diagnostic-Device-ID", "DEV-1"}, {"Diagnostic-Session-ID", "S-0001"}});
-    ASSERT_TRUE(r);
-    EXPECT_EQ(json::parse(r->body)["deviceId"], "DEV-1");
+    c.Post("/kelo/v1.01/session?x=1&y=%20", {{"X-Trace-Token", "abc"}}, sessionBody(),
+           "application/json");
+    EXPECT_EQ(
+        jsonOf(c.Get("/kelo/v1.01/command", {{"Diagnostic-Device-ID", "DEV-1"},
+                                             {"Diagnostic-Session-ID", "S-0001"}}))["deviceId"],
+        "DEV-1");
     const std::string binary("\x00\xff\x80 data\n", 9);
-    r = c.Post("/kelo/v1.01/results/T1/data/D1",
-               {{"ZET-file-sequence", "1"},
-                {"ZET-total-files", "1"},
-                {"ZET-file-MD5", "14353e217f62cb98e688c755f7ea12ec"},
-                {"ZET-file-size", std::to_string(binary.size())}},
-               binary, "application/octet-stream");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(json::parse(r->body)["testId"], "T1");
-    r = c.Get("/nowhere");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 404);
+    EXPECT_EQ(jsonOf(upload(c, "T1", binary, "14353e217f62cb98e688c755f7ea12ec", "9"))["testId"],
+              "T1");
+    EXPECT_EQ(statusOf(c.Get("/nowhere")), 404);
 
     auto log = server.requests();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].method, "POST");
-    EXPECT_EQ(log[0].path, "/kelo/v1.01/session");
+    EXPECT_EQ(log[0].path, kSessionPath);
     EXPECT_EQ(log[0].query, "x=1&y=%20");
     EXPECT_EQ(log[0].call, "session");
     EXPECT_EQ(log[0].header("x-trace-token"), "abc");
@@ -233,36 +222,22 @@ TEST(RefServer, RecordsRequestsAndResets) {
 TEST(RefServer, RoutingAndRequestChecks) {
     ReferenceServer server({"--base-path", "/kelo/v1.01/"});
     auto c = client(server);
-
-    auto r = c.Post("/kelo/v1.01/session", sessionBody("SHORT-ID"), "application/json");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 400);
-    EXPECT_EQ(json::parse(r->body)["status"]["code"], "BadRequest");
+    auto r = post(c, sessionBody("SHORT-ID"));
+    EXPECT_EQ(statusOf(r), 400);
+    EXPECT_EQ(jsonOf(r)["status"]["code"], "BadRequest");
     server.configure(R"({"session":{"validate":false}})");
-    r = c.Post("/kelo/v1.01/session", "{}", "application/json");
-    EXPECT_EQ(r->status, 200);
-
-    EXPECT_EQ(c.Post("/other/session", sessionBody(), "application/json")->status, 404);
-    EXPECT_EQ(c.Get("/kelo/v1.01/session")->status, 405);
+    EXPECT_EQ(statusOf(post(c, "{}")), 200);
+    EXPECT_EQ(statusOf(c.Post("/other/session", sessionBody(), "application/json")), 404);
+    EXPECT_EQ(statusOf(c.Get(kSessionPath)), 405);
     r = c.Get("/kelo/v1.01/assets/strings");
-    EXPECT_EQ(r->status, 200);
+    ASSERT_EQ(statusOf(r), 200);
     EXPECT_NE(r->body.find("\"OK\" = \"OK\";"), std::string::npos);
     // An upload whose size or digest header does not match its body is
     // refused; an empty test identifier is accepted.
-    auto upload = [&](const std::string& md5, const std::string& size) {
-        return c.Post("/kelo/v1.01/results//data/D1",
-                      {{"ZET-file-sequence", "1"},
-                       {"ZET-total-files", "1"},
-                       {"ZET-file-MD5", md5},
-                       {"ZET-file-size", size}},
-                      "abc", "application/octet-stream");
-    };
     const std::string md5 = "900150983cd24fb0d6963f7d28e17f72";  // MD5 of "abc"
-    EXPECT_EQ(upload(md5, "99")->status, 400);
-    EXPECT_EQ(upload("900150983cd24fb0d6963f7d28e17f73", "3")->status, 400);
-    r = upload(md5, "3");
-    EXPECT_EQ(r->status, 200);
-    EXPECT_EQ(json::parse(r->body)["testId"], "");
+    EXPECT_EQ(statusOf(upload(c, "", "abc", md5, "99")), 400);
+    EXPECT_EQ(statusOf(upload(c, "", "abc", "900150983cd24fb0d6963f7d28e17f73", "3")), 400);
+    EXPECT_EQ(jsonOf(upload(c, "", "abc", md5, "3"))["testId"], "");
 }
 
 TEST(RefServer, FixtureStartAndStop) {
