@@ -81,6 +81,12 @@ TEST_F(LogTest, GateFollowsTheThreeLevels) {
     setenv("DA_LOG_MAX_LEVEL", "lots", 1);
     VxLogReloadEnvironment();
     EXPECT_EQ(VxLogProcessMaximumLevel(), 7);
+
+    // A second registration of a log is refused; the first settings stay.
+    EXPECT_TRUE(VxLogIsRegistered(kLog));
+    EXPECT_FALSE(VxLogRegisterCustomConfiguration({kLog}, {kLog, "other.domain", "OtherKey"}));
+    setFileLevel(VxNumber::numberWithInt(5));
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 5);
 }
 
 TEST_F(LogTest, ArgumentsAreComputedOnlyWhenTheGateIsOpen) {
@@ -133,12 +139,7 @@ TEST_F(LogTest, LinesReachTheFileAndTheConsoleAsFormatted) {
     EXPECT_EQ(psvc::readFile(dir_ / "logs/Diagnostics.log"), file);
 }
 
-TEST_F(LogTest, RegistrationKeepsTheFirstSettings) {
-    EXPECT_TRUE(VxLogIsRegistered(kLog));
-    EXPECT_FALSE(VxLogRegisterCustomConfiguration({kLog}, {kLog, "other.domain", "OtherKey"}));
-    setFileLevel(VxNumber::numberWithInt(5));
-    EXPECT_EQ(VxLogCustomFileLevel(kLog), 5);
-
+TEST_F(LogTest, SystemLogLinesGoToTheConsoleAsGiven) {
     testing::internal::CaptureStderr();
     VxSystemLog("No serial number from the device answer service");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),

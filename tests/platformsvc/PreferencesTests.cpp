@@ -132,54 +132,49 @@ TEST(Preferences, CorruptFileReadsEmptyAndIsReportedOncePerFileState) {
     }
 }
 
-TEST(Preferences, ValueWrittenByAnotherProcessIsSeenAfterSynchronize) {
+// Runs `write` in a child process; the child's exit status says whether it succeeded.
+template <class Write>
+pid_t inChild(Write write) {
+    pid_t child = fork();
+    if (child == 0) _exit(write() ? 0 : 1);
+    return child;
+}
+bool succeeded(pid_t child) {
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST(Preferences, WritesOfOtherProcessesAreSeenAfterSynchronizeAndNoneIsLost) {
     psvc::TempDir dir;
     psvc::ScopedEnv env("DA_PREFERENCES_DIR", dir.path());
     VxPreferences& prefs = VxPreferences::standard();
     EXPECT_EQ(prefs.directory(), dir.path());
     ASSERT_TRUE(prefs.setValue(vxstr("old"), "currentSessionID", kDomain));
     EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "old");
-
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        VxPreferences writer(dir.path());
-        _exit(writer.setValue(vxstr("from-child"), "currentSessionID", kDomain) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
+    ASSERT_TRUE(succeeded(inChild([&] {
+        return VxPreferences(dir.path()).setValue(vxstr("from-child"), "currentSessionID", kDomain);
+    })));
     // Until synchronized the store answers from what it read last.
     EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "old");
     ASSERT_TRUE(prefs.synchronize(kDomain));
     EXPECT_EQ(vx::textOf(prefs.copyValue("currentSessionID", kDomain)), "from-child");
-}
 
-TEST(Preferences, ConcurrentWritersInTwoProcessesKeepEveryUpdate) {
-    psvc::TempDir dir;
+    // Two processes writing at the same time keep every update.
     constexpr int kKeysPerWriter = 40;
     pid_t children[2];
-    for (int w = 0; w < 2; ++w) {
-        children[w] = fork();
-        ASSERT_GE(children[w], 0);
-        if (children[w] == 0) {
+    for (int w = 0; w < 2; ++w)
+        children[w] = inChild([&] {
             VxPreferences writer(dir.path());
-            for (int i = 0; i < kKeysPerWriter; ++i) {
-                std::string key = "w" + std::to_string(w) + "-" + std::to_string(i);
-                if (!writer.setValue(VxNumber::numberWithInt(i), key, kDomain)) _exit(1);
-            }
-            _exit(0);
-        }
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    VxPreferences reader(dir.path());
-    ASSERT_TRUE(reader.synchronize(kDomain));
-    EXPECT_EQ(reader.dictionaryForDomain(kDomain)->count(), 2u * kKeysPerWriter);
+            for (int i = 0; i < kKeysPerWriter; ++i)
+                if (!writer.setValue(VxNumber::numberWithInt(i),
+                                     "w" + std::to_string(w) + "-" + std::to_string(i), kDomain))
+                    return false;
+            return true;
+        });
+    for (pid_t child : children) EXPECT_TRUE(succeeded(child));
+    ASSERT_TRUE(prefs.synchronize(kDomain));
+    EXPECT_EQ(prefs.dictionaryForDomain(kDomain)->count(), 1u + 2u * kKeysPerWriter);
 }
 
 }  // namespace

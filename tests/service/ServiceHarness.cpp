@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 #include "platform/VxServiceEndpoint.h"
 
@@ -21,12 +20,8 @@ using namespace std::chrono_literals;
 namespace svc {
 
 std::string makeTempDirectory(const std::string& prefix) {
-    std::string pattern =
-        std::filesystem::temp_directory_path().string() + "/" + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) return {};
-    return buffer.data();
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    return ::mkdtemp(pattern.data()) == nullptr ? std::string() : pattern;
 }
 
 std::string readFile(const std::string& path) {
@@ -37,12 +32,8 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::filesystem::rename(temporary, path);
+    std::ofstream(path + ".tmp", std::ios::binary | std::ios::trunc) << text;
+    std::filesystem::rename(path + ".tmp", path);
 }
 
 int unusedLoopbackPort() {
@@ -63,9 +54,8 @@ int unusedLoopbackPort() {
 long residentKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
-    while (std::getline(status, line)) {
+    while (std::getline(status, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
     return -1;
 }
 
@@ -93,7 +83,7 @@ ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
     environment.try_emplace("DA_DEVICE_ANSWERS", directory_ + "/answers.json");
     environment.try_emplace("DA_LOG_DIR", directory_ + "/logs");
     environment.try_emplace("DA_LOG_CONSOLE_LEVEL", "0");
-    writeFileAtomically(directory_ + "/answers.json", "{\"SerialNumber\": null}\n");
+    setSerialNumber(std::nullopt);
     std::string problem;
     if (!bus_.installService(
             VxServiceEndpoint::kDefaultBusName,
@@ -124,9 +114,9 @@ void ServiceHarness::useServer(const std::string& baseURL) {
 }
 
 void ServiceHarness::setSerialNumber(const std::optional<std::string>& serial) {
-    std::string text = "{\"SerialNumber\": null}\n";
-    if (serial) text = "{\"SerialNumber\": \"" + *serial + "\"}\n";
-    writeFileAtomically(directory_ + "/answers.json", text);
+    writeFileAtomically(directory_ + "/answers.json",
+                        serial ? "{\"SerialNumber\": \"" + *serial + "\"}\n"
+                               : std::string("{\"SerialNumber\": null}\n"));
 }
 
 VxServiceCallResult ServiceHarness::ask() {
