@@ -111,9 +111,6 @@ TEST(DictionaryModel, RecordsFromServerReplies) {
     for (const Id& code : {Id(vxstr("noerror")), Id(vxstr("")), vx::null(), Id()})
         EXPECT_FALSE(make(code)->statusSuccess()) << vx::textOf(code);
     EXPECT_EQ(make(nullptr)->dictionary()->count(), 0u);
-    EXPECT_EQ(
-        CDictionaryModel::modelWithDictionary(VxDictionary::dictionary())->dictionary()->count(),
-        0u);
 
     auto status = make(vxstr("NoError"));
     char address[32];

@@ -140,15 +140,11 @@ TEST(ModelUtilities, HexStrings) {
 }
 
 TEST(ModelUtilitiesCSV, DocumentOfRecords) {
-    auto records = VxArray::arrayWithObjects({record("Ann", 3, true), record("Bob", -1, false)});
+    auto records =
+        VxArray::arrayWithObjects({record("Ann", 3, true), record("Doe, Jane", -1, false)});
     const VxStringPtr csv = CModelUtilities::csvStringFromModelArray(records);
     ASSERT_TRUE(csv);
-    EXPECT_EQ(csv->str(), "alpha,beta,gamma\nAnn,3,1\nBob,-1,0\n");
-
-    // A value holding the delimiter stays one field.
-    auto tricky = VxArray::arrayWithObjects({record("Doe, Jane", 1, false)});
-    EXPECT_EQ(CModelUtilities::csvStringFromModelArray(tricky)->str(),
-              "alpha,beta,gamma\n\"Doe, Jane\",1,0\n");
+    EXPECT_EQ(csv->str(), "alpha,beta,gamma\nAnn,3,1\n\"Doe, Jane\",-1,0\n");
 
     EXPECT_FALSE(CModelUtilities::csvStringFromModelArray(nullptr));
     EXPECT_FALSE(CModelUtilities::csvStringFromModelArray(VxArray::array()));

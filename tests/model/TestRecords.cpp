@@ -64,6 +64,5 @@ CPM_DEFINE_MODEL(TMBadArray, CDictionaryModel, {"a", "T[4i],D"});
 CPM_DEFINE_MODEL(TMBadBitField, CDictionaryModel, {"bits", "Tb4,D"});
 CPM_DEFINE_MODEL(TMBadVoid, CDictionaryModel, {"nothing", "Tv,D"});
 CPM_DEFINE_MODEL(TMBadUnknown, CDictionaryModel, {"pi", "T^i,D"});
-CPM_DEFINE_MODEL(TMBadLong, CDictionaryModel, {"l", "Tl,D"});
 CPM_DEFINE_MODEL(TMBadParent, CDictionaryModel, {"s", "T{S=i},D"});
 CPM_DEFINE_MODEL(TMBadChild, TMBadParent, {"fine", "Ti,D"});
