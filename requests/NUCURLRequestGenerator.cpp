@@ -473,3 +473,156 @@ VxStringPtr NUCURLRequestGenerator::queryStringFromParameters(const Id& paramete
     if (out.empty()) return nullptr;
     return vxstr(std::move(out));
 }
+
+// ---------------------------------------------------------------------------
+// Authorization headers
+
+void NUCURLRequestGenerator::setBasicAuthForUsername(const VxStringPtr& user,
+                                                     const VxStringPtr& andPassword) {
+    VxStringPtr value = nuc::basicAuthorizationValue(user, andPassword);
+    if (value) setDefaultValue(value, vxstr("Authorization"));
+}
+
+void NUCURLRequestGenerator::setAuthHeaderWithToken(const VxStringPtr& token) {
+    if (!token || token->empty()) return;
+    setDefaultValue(vxstr(vx::format("Token token=\"%@\"", token)), vxstr("Authorization"));
+}
+
+void NUCURLRequestGenerator::setAuthHeaderForSPNEGO(const VxStringPtr& token) {
+    if (!token || token->empty()) return;
+    setDefaultValue(vxstr(vx::format("Negotiate %@", token)), vxstr("Authorization"));
+}
+
+void NUCURLRequestGenerator::setAuthHeaderWithCookie(const VxStringPtr& cookie) {
+    setDefaultValue(cookie, vxstr("cookie"));
+}
+
+void NUCURLRequestGenerator::clearAuthHeader() {
+    defaultHeaders_->removeObjectForKey("Authorization");
+}
+
+// ---------------------------------------------------------------------------
+// Upload requests
+
+VxMutableURLRequestPtr NUCURLRequestGenerator::requestUploadWithMethod(
+    const VxStringPtr& method, const VxStringPtr& forURLString, const Id& uriParameters,
+    const VxURLPtr& uploadFileURL, std::uint64_t* outLength, VxErrorPtr* error) const {
+    VxURLPtr url = resolveURLString(forURLString, error);
+    if (!url) return nullptr;
+    return requestUploadWithMethod(method, url, uriParameters, uploadFileURL, outLength, error);
+}
+
+VxMutableURLRequestPtr NUCURLRequestGenerator::requestUploadWithMethod(
+    const VxStringPtr& method, const VxURLPtr& forURL, const Id& uriParameters,
+    const VxURLPtr& uploadFileURL, std::uint64_t* outLength, VxErrorPtr* error) const {
+    if (!uploadFileURL || !method || method->empty() || !forURL) {
+        return fail(error, NUCURLRequestErrorBadInput, "fileURL, method, or url were nil or empty");
+    }
+    if (methodsWithParametersInURI(method)) {
+        return fail(error, NUCURLRequestErrorBadInput, "HTTPMethod is not valid for this API");
+    }
+    std::uint64_t length = 0;
+    VxErrorPtr buildError;
+    if (!NUCRestKit::canUploadFileAtURL(uploadFileURL, &length, &buildError)) {
+        vxSetError(error, buildError);
+        return nullptr;
+    }
+    VxInputStreamPtr stream = VxInputStream::inputStreamWithURL(uploadFileURL);
+    if (!stream) {
+        return fail(error, NUCURLRequestErrorObjectCreation,
+                    "Could not create VxInputStream for request");
+    }
+    VxMutableURLRequestPtr request =
+        requestWithMethod(method, forURL, uriParameters, false, &buildError);
+    if (!request) {
+        vxSetError(error, buildError);
+        return nullptr;
+    }
+    request->setValue("application/octet-stream", "Content-Type");
+    request->setHTTPBodyStream(stream);
+    request->setValue(vx::format("%llu", length), "Content-Length");
+    if (outLength) *outLength = length;
+    vxSetError(error, nullptr);
+    return std::static_pointer_cast<VxMutableURLRequest>(request->mutableCopy());
+}
+
+VxMutableURLRequestPtr NUCURLRequestGenerator::requestUploadWithMethod(
+    const VxStringPtr& method, const VxStringPtr& forURLString, const Id& uriParameters,
+    const VxDataPtr& dataBody, VxErrorPtr* error) const {
+    VxURLPtr url = resolveURLString(forURLString, error);
+    if (!url) return nullptr;
+    return requestUploadWithMethod(method, url, uriParameters, dataBody, error);
+}
+
+VxMutableURLRequestPtr NUCURLRequestGenerator::requestUploadWithMethod(const VxStringPtr& method,
+                                                                       const VxURLPtr& forURL,
+                                                                       const Id& uriParameters,
+                                                                       const VxDataPtr& dataBody,
+                                                                       VxErrorPtr* error) const {
+    if (!dataBody || dataBody->length() == 0 || !method || method->empty() || !forURL) {
+        return fail(error, NUCURLRequestErrorBadInput, "data, method, or url were nil or empty");
+    }
+    if (methodsWithParametersInURI(method)) {
+        return fail(error, NUCURLRequestErrorBadInput, "HTTPMethod is not valid for this API");
+    }
+    VxErrorPtr buildError;
+    VxMutableURLRequestPtr request =
+        requestWithMethod(method, forURL, uriParameters, false, &buildError);
+    if (!request) {
+        vxSetError(error, buildError);
+        return nullptr;
+    }
+    request->setHTTPBody(dataBody);
+    vxSetError(error, nullptr);
+    return std::static_pointer_cast<VxMutableURLRequest>(request->mutableCopy());
+}
+
+// ---------------------------------------------------------------------------
+// Keyed archiving
+
+void NUCURLRequestGenerator::encodeWithCoder(VxKeyedArchiver& coder) const {
+    coder.encodeObject(defaultHeaders_, "DefaultRequestHeadersKey");
+    coder.encodeInt64(static_cast<std::int64_t>(strEncoding_), "StringEncodingKey");
+    coder.encodeBool(allowsCellularAccess_, "AllowsCellularAccessKey");
+    coder.encodeInt64(static_cast<std::int64_t>(cachePolicy_), "CachePolicyKey");
+    coder.encodeBool(shouldHandleCookies_, "ShouldHandleCookiesKey");
+    coder.encodeBool(shouldUsePipelining_, "ShouldUsePipeliningKey");
+    coder.encodeInt64(static_cast<std::int64_t>(networkServiceType_), "NetworkServiceTypeKey");
+    // Whole seconds, the fraction cut off; out-of-range values saturate rather
+    // than overflow the conversion.
+    std::int64_t seconds = 0;
+    if (timeoutInterval_ >= 9.2e18) {
+        seconds = INT64_MAX;
+    } else if (timeoutInterval_ <= -9.2e18) {
+        seconds = INT64_MIN;
+    } else if (timeoutInterval_ == timeoutInterval_) {  // not a NaN
+        seconds = static_cast<std::int64_t>(timeoutInterval_);
+    }
+    coder.encodeInt64(seconds, "TimeoutIntervalKey");
+    coder.encodeObject(baseURL_, "BaseURLKey");
+    coder.encodeInt64(static_cast<std::int64_t>(jsonWritingOptions_), "JSONWritingOptionsKey");
+}
+
+bool NUCURLRequestGenerator::initWithCoder(VxKeyedUnarchiver& coder) {
+    // The instance already carries the defaults of init; the archive replaces them.
+    auto headers = vx_cast<VxDictionary>(
+        coder.decodeObjectOfClass(VxDictionary::classObject(), "DefaultRequestHeadersKey"));
+    // A table without entries stands in for a missing one, so that the header
+    // setters keep working on the decoded generator.
+    defaultHeaders_ = headers
+                          ? std::static_pointer_cast<VxMutableDictionary>(headers->mutableCopy())
+                          : VxMutableDictionary::dictionaryWithCapacity(10);
+    setStringEncoding(static_cast<std::uint64_t>(coder.decodeInt64ForKey("StringEncodingKey")));
+    allowsCellularAccess_ = coder.decodeBoolForKey("AllowsCellularAccessKey");
+    cachePolicy_ = static_cast<std::uint64_t>(coder.decodeInt64ForKey("CachePolicyKey"));
+    shouldHandleCookies_ = coder.decodeBoolForKey("ShouldHandleCookiesKey");
+    shouldUsePipelining_ = coder.decodeBoolForKey("ShouldUsePipeliningKey");
+    networkServiceType_ =
+        static_cast<std::uint64_t>(coder.decodeInt64ForKey("NetworkServiceTypeKey"));
+    timeoutInterval_ = static_cast<double>(coder.decodeInt64ForKey("TimeoutIntervalKey"));
+    baseURL_ = vx_cast<VxURL>(coder.decodeObjectOfClass(VxURL::classObject(), "BaseURLKey"));
+    jsonWritingOptions_ =
+        static_cast<std::uint64_t>(coder.decodeInt64ForKey("JSONWritingOptionsKey"));
+    // A value of the wrong kind under any key refuses the archive.
+    return coder.error() == nullptr;
+}

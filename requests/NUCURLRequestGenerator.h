@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/VxError.h"
+#include "platform/VxKeyedArchiver.h"
 #include "platform/VxURLRequest.h"
 #include "platform/VxValues.h"
 
@@ -49,7 +50,7 @@ using NUCURLRequestGeneratorPtr = std::shared_ptr<NUCURLRequestGenerator>;
 using NUCQueryStringBlock = std::function<VxStringPtr(const VxMutableURLRequestPtr& request,
                                                       const Id& parameters, VxErrorPtr* error)>;
 
-class NUCURLRequestGenerator : public VxObject {
+class NUCURLRequestGenerator : public VxObject, public VxCoding {
     VX_DECLARE_CLASS(NUCURLRequestGenerator)
   public:
     // init: the defaults (see the accessors) and "Accept-Language" from the
@@ -142,6 +143,48 @@ class NUCURLRequestGenerator : public VxObject {
     // Serializes the object with jsonWritingOptions into the request's body.
     bool setRequestBody(const VxMutableURLRequestPtr& request, const Id& withJSONObject,
                         VxErrorPtr* error = nullptr) const;
+
+    // --- Authorization headers (each changes only the header table).
+    // "Basic <base64 of user:password>" under "Authorization"; nothing happens
+    // when either text is absent or empty or the encoding fails.
+    void setBasicAuthForUsername(const VxStringPtr& user, const VxStringPtr& andPassword);
+    // "Token token=\"<token>\"" under "Authorization"; nothing for no token.
+    void setAuthHeaderWithToken(const VxStringPtr& token);
+    // "Negotiate <token>" under "Authorization"; nothing for no token.
+    void setAuthHeaderForSPNEGO(const VxStringPtr& token);
+    // The text under "cookie"; an absent or empty text removes it.
+    void setAuthHeaderWithCookie(const VxStringPtr& cookie);
+    // Removes "Authorization".
+    void clearAuthHeader();
+
+    // --- Upload requests (not for GET, HEAD or DELETE).
+    // Streams the local file as the raw body: "Content-Type" is
+    // "application/octet-stream", "Content-Length" the file's size, which also
+    // goes to *outLength. The file must pass NUCRestKit::canUploadFileAtURL.
+    VxMutableURLRequestPtr requestUploadWithMethod(
+        const VxStringPtr& method, const VxStringPtr& forURLString, const Id& uriParameters,
+        const VxURLPtr& uploadFileURL, std::uint64_t* outLength, VxErrorPtr* error = nullptr) const;
+    VxMutableURLRequestPtr requestUploadWithMethod(const VxStringPtr& method,
+                                                   const VxURLPtr& forURL, const Id& uriParameters,
+                                                   const VxURLPtr& uploadFileURL,
+                                                   std::uint64_t* outLength,
+                                                   VxErrorPtr* error = nullptr) const;
+    // Sends the bytes as the body; "Content-Type" only from the header table.
+    VxMutableURLRequestPtr requestUploadWithMethod(const VxStringPtr& method,
+                                                   const VxStringPtr& forURLString,
+                                                   const Id& uriParameters,
+                                                   const VxDataPtr& dataBody,
+                                                   VxErrorPtr* error = nullptr) const;
+    VxMutableURLRequestPtr requestUploadWithMethod(const VxStringPtr& method,
+                                                   const VxURLPtr& forURL, const Id& uriParameters,
+                                                   const VxDataPtr& dataBody,
+                                                   VxErrorPtr* error = nullptr) const;
+
+    // --- Keyed archiving of the settings (not the query-string block; the
+    // timeout in whole seconds).
+    void encodeWithCoder(VxKeyedArchiver& coder) const override;
+    bool initWithCoder(VxKeyedUnarchiver& coder) override;
+    bool supportsSecureCoding() const override { return true; }
 
     // A new generator of the same class (made by its plain initialiser) with
     // every setting of this one and its own copy of the header table.

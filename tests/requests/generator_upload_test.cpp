@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include "platform/VxKeyedArchiver.h"
+#include "requests/NUCRestKit.h"
+#include "requests/NUCURLRequestGenerator.h"
+#include "requests/TempFiles.h"
+
+namespace {
+
+std::string field(const NUCURLRequestGenerator& g, const char* name) {
+    auto v = vx_cast<VxString>(g.defaultHeadersDictionary()->objectForKey(name));
+    return v ? v->str() : "<none>";
+}
+std::string header(const VxURLRequestPtr& r, std::string_view name) {
+    auto v = r ? r->valueForHTTPHeaderField(name) : nullptr;
+    return v ? v->str() : "<none>";
+}
+std::string failure(const VxErrorPtr& e) {
+    if (!e) return "<no error>";
+    auto reason = e->localizedFailureReason();
+    return std::to_string(e->code()) + " " + (reason ? reason->str() : "");
+}
+std::string drain(const VxInputStreamPtr& stream) {
+    std::string out;
+    stream->open();
+    std::uint8_t buffer[4];
+    for (std::int64_t n; (n = stream->read(buffer, sizeof buffer)) > 0;)
+        out.append(reinterpret_cast<char*>(buffer), std::size_t(n));
+    stream->close();
+    return out;
+}
+
+}  // namespace
+
+TEST(GeneratorAuth, AuthorizationAndCookieHeaders) {
+    NUCURLRequestGenerator g;
+    g.setBasicAuthForUsername(vxstr("a"), vxstr("b"));
+    EXPECT_EQ(field(g, "Authorization"), "Basic YTpi");
+    // Unusable credentials leave the earlier header in place.
+    g.setBasicAuthForUsername(vxstr("a"), vxstr(""));
+    g.setBasicAuthForUsername(nullptr, vxstr("b"));
+    EXPECT_EQ(field(g, "Authorization"), "Basic YTpi");
+    // Credentials longer than one encoder line stay one token.
+    g.setBasicAuthForUsername(vxstr(std::string(70, 'x')), vxstr("secret"));
+    std::string basic = field(g, "Authorization");
+    EXPECT_EQ(basic.find_first_of("\r\n"), std::string::npos);
+    EXPECT_GT(basic.size(), 72u + 6u);
+
+    g.setAuthHeaderWithToken(vxstr("t0k"));
+    EXPECT_EQ(field(g, "Authorization"), "Token token=\"t0k\"");
+    g.setAuthHeaderForSPNEGO(vxstr(""));
+    EXPECT_EQ(field(g, "Authorization"), "Token token=\"t0k\"");
+    g.setAuthHeaderForSPNEGO(vxstr("YII="));
+    EXPECT_EQ(field(g, "Authorization"), "Negotiate YII=");
+    g.clearAuthHeader();
+    EXPECT_EQ(field(g, "Authorization"), "<none>");
+
+    g.setAuthHeaderWithCookie(vxstr("s=1"));
+    auto request =
+        g.requestWithMethod(vxstr("GET"), VxURL::URLWithString("http://h/"), nullptr, false);
+    EXPECT_EQ(header(request, "Cookie"), "s=1");
+    g.setAuthHeaderWithCookie(vxstr(""));
+    EXPECT_EQ(field(g, "cookie"), "<none>");
+}
+
+TEST(GeneratorUpload, FileAndDataUploads) {
+    TempFiles tmp;
+    auto good = VxURL::fileURLWithPath(tmp.write("five.bin", "12345"));
+    auto empty = VxURL::fileURLWithPath(tmp.write("empty.bin", ""));
+    NUCURLRequestGenerator g;
+    g.setBaseURLPath(vxstr("http://h.example/api"));
+    g.setDefaultValue(vxstr("text/plain"), vxstr("Content-Type"));
+
+    VxErrorPtr error;
+    std::uint64_t length = 0;
+    auto put =
+        g.requestUploadWithMethod(vxstr("put"), vxstr("files/x"), nullptr, good, &length, &error);
+    ASSERT_TRUE(put) << failure(error);
+    EXPECT_EQ(error, nullptr);
+    EXPECT_EQ(put->HTTPMethod(), "PUT");
+    EXPECT_EQ(put->URL()->absoluteString(), "http://h.example/api/files/x");
+    EXPECT_EQ(header(put, "Content-Type"), "application/octet-stream");
+    EXPECT_EQ(header(put, "Content-Length"), "5");
+    EXPECT_EQ(length, 5u);
+    ASSERT_TRUE(put->HTTPBodyStream());
+    EXPECT_EQ(drain(put->HTTPBodyStream()), "12345");
+
+    // GET fails before the file is looked at; the pre-flight's errors pass through.
+    length = 9;
+    EXPECT_FALSE(g.requestUploadWithMethod(vxstr("Get"), vxstr("x"), nullptr,
+                                           VxURL::fileURLWithPath("/nonexistent"), &length,
+                                           &error));
+    EXPECT_EQ(failure(error), "-1001 HTTPMethod is not valid for this API");
+    EXPECT_FALSE(
+        g.requestUploadWithMethod(vxstr("POST"), vxstr("x"), nullptr, empty, &length, &error));
+    EXPECT_EQ(error->domain(), NUCRestKitErrorDomain);
+    EXPECT_EQ(failure(error), "-1007 " + empty->path() + " has zero length");
+    EXPECT_EQ(length, 9u);
+    EXPECT_FALSE(
+        g.requestUploadWithMethod(vxstr("POST"), vxstr("x"), nullptr, VxURLPtr(), &length, &error));
+    EXPECT_EQ(failure(error), "-1001 fileURL, method, or url were nil or empty");
+    EXPECT_FALSE(
+        g.requestUploadWithMethod(vxstr("POST"), vxstr(""), nullptr, good, &length, &error));
+    EXPECT_EQ(failure(error), "-1001 urlStr was empty");
+
+    auto data = VxData::dataWithString("abc");
+    auto post = g.requestUploadWithMethod(vxstr("post"), vxstr("d"), nullptr, data, &error);
+    ASSERT_TRUE(post) << failure(error);
+    EXPECT_EQ(post->HTTPMethod(), "POST");
+    ASSERT_TRUE(post->HTTPBody());
+    EXPECT_EQ(post->HTTPBody()->view(), "abc");
+    EXPECT_EQ(header(post, "Content-Type"), "text/plain");
+    EXPECT_EQ(header(post, "Content-Length"), "<none>");
+    EXPECT_FALSE(
+        g.requestUploadWithMethod(vxstr("POST"), vxstr("d"), nullptr, VxData::data(), &error));
+    EXPECT_EQ(failure(error), "-1001 data, method, or url were nil or empty");
+    EXPECT_FALSE(g.requestUploadWithMethod(vxstr("DELETE"), vxstr("d"), nullptr, data, &error));
+    EXPECT_EQ(failure(error), "-1001 HTTPMethod is not valid for this API");
+}
+
+TEST(GeneratorArchive, RoundTripKeepsSettingsButNotTheFraction) {
+    auto generator = NUCURLRequestGenerator::generator();
+    NUCURLRequestGenerator& g = *generator;
+    g.setDefaultValue(vxstr("v"), vxstr("X-Test"));
+    g.setStringEncoding(NUCStringEncodingISOLatin1);
+    g.setAllowsCellularAccess(false);
+    g.setCachePolicy(4);
+    g.setShouldHandleCookies(false);
+    g.setShouldUsePipelining(true);
+    g.setNetworkServiceType(3);
+    g.setTimeoutInterval(2.9);
+    g.setBaseURLPath(vxstr("https://h.example/base"));
+    g.setJsonWritingOptions(1);
+    g.setQueryStringBlock([](auto&, auto&, auto*) { return vxstr("q"); });
+
+    VxErrorPtr error;
+    VxDataPtr archive = VxKeyedArchiver::archivedDataWithRootObject(g.self(), true, &error);
+    ASSERT_TRUE(archive) << vxDescription(error);
+    auto back = vx_cast<NUCURLRequestGenerator>(VxKeyedUnarchiver::unarchivedObjectOfClass(
+        NUCURLRequestGenerator::classObject(), archive, &error));
+    ASSERT_TRUE(back) << vxDescription(error);
+    EXPECT_TRUE(vxEqual(back->defaultHeadersDictionary(), g.defaultHeadersDictionary()));
+    EXPECT_NE(back->defaultHeadersDictionary(), g.defaultHeadersDictionary());
+    EXPECT_EQ(back->strEncoding(), NUCStringEncodingISOLatin1);
+    EXPECT_EQ(back->cfStrEncoding(), NUCCFStringEncodingISOLatin1);
+    EXPECT_FALSE(back->allowsCellularAccess());
+    EXPECT_EQ(back->cachePolicy(), 4u);
+    EXPECT_FALSE(back->shouldHandleCookies());
+    EXPECT_TRUE(back->shouldUsePipelining());
+    EXPECT_EQ(back->networkServiceType(), 3u);
+    EXPECT_EQ(back->timeoutInterval(), 2.0);
+    ASSERT_TRUE(back->baseURL());
+    EXPECT_EQ(back->baseURL()->absoluteString(), "https://h.example/base/");
+    EXPECT_EQ(back->jsonWritingOptions(), 1u);
+    EXPECT_FALSE(back->queryStringBlock());
+
+    // A generator without base URL comes back without one, and its headers can
+    // still be changed.
+    auto plainGenerator = NUCURLRequestGenerator::generator();
+    NUCURLRequestGenerator& plain = *plainGenerator;
+    auto plainBack = vx_cast<NUCURLRequestGenerator>(VxKeyedUnarchiver::unarchivedObjectOfClass(
+        NUCURLRequestGenerator::classObject(),
+        VxKeyedArchiver::archivedDataWithRootObject(plain.self(), true)));
+    ASSERT_TRUE(plainBack);
+    EXPECT_FALSE(plainBack->baseURL());
+    EXPECT_EQ(plainBack->timeoutInterval(), 60.0);
+    plainBack->setAuthHeaderWithToken(vxstr("t"));
+    EXPECT_EQ(field(*plainBack, "Authorization"), "Token token=\"t\"");
+    EXPECT_EQ(field(plain, "Authorization"), "<none>");
+}
