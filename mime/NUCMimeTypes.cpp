@@ -1,0 +1,720 @@
+#include "mime/NUCMimeTypes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/VxUniformTypes.h"
+
+namespace {
+
+constexpr const char* kOctetStream = "application/octet-stream";
+
+struct Row {
+    const char* extension;
+    const char* mimeType;
+};
+
+// The extension table as listed. A few extensions are listed twice; the later
+// row replaces the earlier value and keeps the earlier position.
+constexpr Row kRows[] = {
+    {"323", "text/h323"},
+    {"3dm", "x-world/x-3dmf"},
+    {"3dmf", "x-world/x-3dmf"},
+    {"3gp", "video/3gpp"},
+    {"a", "application/octet-stream"},
+    {"aab", "application/x-authorware-bin"},
+    {"aam", "application/x-authorware-map"},
+    {"aas", "application/x-authorware-seg"},
+    {"abc", "text/vndabc"},
+    {"acgi", "text/html"},
+    {"acx", "application/internet-property-stream"},
+    {"afl", "video/animaflex"},
+    {"ai", "application/postscript"},
+    {"aim", "application/x-aim"},
+    {"aip", "text/x-audiosoft-intra"},
+    {"ani", "application/x-navi-animation"},
+    {"aos", "application/x-nokia-9000-communicator-add-on-software"},
+    {"app", "application/octet-stream"},
+    {"aps", "application/mime"},
+    {"arc", "application/octet-stream"},
+    {"arj", "application/arj,application/octet-stream"},
+    {"art", "image/x-jg"},
+    {"asc", "text/plain"},
+    {"asf", "video/x-ms-asf"},
+    {"asm", "text/x-asm"},
+    {"asp", "text/asp"},
+    {"asr", "video/x-ms-asf"},
+    {"asx", "application/x-mplayer2,video/x-ms-asf,video/x-ms-asf-plugin"},
+    {"au", "audio/basic,audio/x-au"},
+    {"avi", "video/x-msvideo,application/x-troff-msvideo,video/avi,video/msvideo"},
+    {"avs", "video/avs-video"},
+    {"axs", "application/olescript"},
+    {"bas", "text/plain"},
+    {"bat", "application/x-msdownload"},
+    {"bcpio", "application/x-bcpio"},
+    {"bin",
+     "application/octet-stream,application/mac-binary,application/macbinary,application/"
+     "x-binary,application/x-macbinary"},
+    {"bm", "image/bmp"},
+    {"bmp", "image/bmp,image/x-windows-bmp"},
+    {"boo", "application/book"},
+    {"book", "application/book"},
+    {"boz", "application/x-bzip2"},
+    {"bsh", "application/x-bsh"},
+    {"bz", "application/x-bzip"},
+    {"bz2", "application/x-bzip2"},
+    {"c", "text/plain,text/x-c"},
+    {"c++", "text/plain"},
+    {"cat", "application/vndms-pki.seccat"},
+    {"cc", "text/plain,text/x-c"},
+    {"cdf", "application/cdf,application/x-cdf,application/x-netcdf"},
+    {"cer", "application/pkix-cert,application/x-x509-ca-cert"},
+    {"cha", "application/x-chat"},
+    {"chat", "application/x-chat"},
+    {"class", "application/java,application/java-byte-code,application/x-java-class"},
+    {"clp", "application/x-msclip"},
+    {"cmx", "image/x-cmx"},
+    {"cod", "image/cis-cod"},
+    {"com", "application/octet-stream,text/plain"},
+    {"conf", "text/plain"},
+    {"cpio", "application/x-cpio"},
+    {"cpp", "text/x-c"},
+    {"cpt", "application/mac-compactpro,application/x-compactpro,application/x-cpt"},
+    {"crash", "text/plain"},
+    {"crd", "application/x-mscardfile"},
+    {"crl", "application/pkcs-crl,application/pkix-crl"},
+    {"crt", "application/pkix-cert,application/x-x509-ca-cert,application/x-x509-user-cert"},
+    {"csh", "application/x-csh,text/x-script.csh"},
+    {"css", "text/css"},
+    {"cxx", "text/plain"},
+    {"dcr", "application/x-director"},
+    {"deepv", "application/x-deepv"},
+    {"def", "text/plain"},
+    {"der", "application/x-x509-ca-cert"},
+    {"dif", "video/x-dv"},
+    {"dir", "application/x-director"},
+    {"dl", "video/dl,video/x-dl"},
+    {"dll", "application/x-msdownload"},
+    {"dms", "application/octet-stream"},
+    {"doc", "application/msword"},
+    {"dot", "application/msword"},
+    {"dp", "application/commonground"},
+    {"drw", "application/drafting"},
+    {"dump", "application/octet-stream"},
+    {"dv", "video/x-dv"},
+    {"dvi", "application/x-dvi"},
+    {"dwf", "drawing/x-dwf,model/vnddwf"},
+    {"dwg", "application/acad,image/vnddwg,image/x-dwg"},
+    {"dxf", "application/dxf,image/vnddwg,image/x-dwg"},
+    {"dxr", "application/x-director"},
+    {"el", "text/x-script.elisp"},
+    {"elc", "application/x-bytecode.elisp,application/x-elc"},
+    {"env", "application/x-envoy"},
+    {"eps", "application/postscript"},
+    {"es", "application/x-esrehber"},
+    {"etx", "text/x-setext"},
+    {"evy", "application/envoy,application/x-envoy"},
+    {"exe", "application/octet-stream"},
+    {"ez", "application/andrew-inset"},
+    {"f", "text/plain,text/x-fortran"},
+    {"f77", "text/x-fortran"},
+    {"f90", "text/plain,text/x-fortran"},
+    {"fdf", "application/vndfdf"},
+    {"fif", "application/fractals,image/fif"},
+    {"fli", "video/fli,video/x-fli"},
+    {"flo", "image/florian"},
+    {"flr", "x-world/x-vrml"},
+    {"flv", "video/x-flv"},
+    {"flx", "text/vndfmi.flexstor"},
+    {"fmf", "video/x-atomic3d-feature"},
+    {"for", "text/plain,text/x-fortran"},
+    {"fpx", "image/vndfpx,image/vndnet-fpx"},
+    {"frl", "application/freeloader"},
+    {"funk", "audio/make"},
+    {"g", "text/plain"},
+    {"g3", "image/g3fax"},
+    {"gif", "image/gif"},
+    {"gl", "video/gl,video/x-gl"},
+    {"gsd", "audio/x-gsm"},
+    {"gsm", "audio/x-gsm"},
+    {"gsp", "application/x-gsp"},
+    {"gss", "application/x-gss"},
+    {"gtar", "application/x-gtar"},
+    {"gz", "application/x-gzip,application/x-compressed"},
+    {"gzip", "application/x-gzip,multipart/x-gzip"},
+    {"h", "text/plain,text/x-h"},
+    {"hdf", "application/x-hdf"},
+    {"help", "application/x-helpfile"},
+    {"hgl", "application/vndhp-hpgl"},
+    {"hh", "text/plain,text/x-h"},
+    {"hlb", "text/x-script"},
+    {"hlp", "application/hlp,application/x-helpfile,application/x-winhelp"},
+    {"hpg", "application/vndhp-hpgl"},
+    {"hpgl", "application/vndhp-hpgl"},
+    {"hqx",
+     "application/binhex,application/binhex4,application/mac-binhex,application/"
+     "mac-binhex40,application/x-binhex40,application/x-mac-binhex40"},
+    {"hta", "application/hta"},
+    {"htc", "text/x-component"},
+    {"htm", "text/html"},
+    {"html", "text/html"},
+    {"htmls", "text/html"},
+    {"htt", "text/webviewhtml"},
+    {"htx", "text/html"},
+    {"ice", "x-conference/x-cooltalk"},
+    {"ico", "image/x-icon"},
+    {"idc", "text/plain"},
+    {"ief", "image/ief"},
+    {"iefs", "image/ief"},
+    {"iges", "application/iges,model/iges"},
+    {"igs", "application/iges,model/iges"},
+    {"ima", "application/x-ima"},
+    {"imap", "application/x-httpd-imap"},
+    {"inf", "application/inf"},
+    {"ins", "application/x-internett-signup"},
+    {"ip", "application/x-ip2"},
+    {"ips", "application/x-ipscript"},
+    {"ipx", "application/x-ipix"},
+    {"isp", "application/x-internet-signup"},
+    {"istlog", "text/plain"},
+    {"isu", "video/x-isvideo"},
+    {"it", "audio/it"},
+    {"iv", "application/x-inventor"},
+    {"ivr", "i-world/i-vrml"},
+    {"ivy", "application/x-livescreen"},
+    {"jam", "audio/x-jam"},
+    {"jav", "text/plain,text/x-java-source"},
+    {"java", "text/plain,text/x-java-source"},
+    {"jcm", "application/x-java-commerce"},
+    {"jfif", "image/jpeg,image/pjpeg,image/pipeg"},
+    {"jfif-tbnl", "image/jpeg"},
+    {"jpe", "image/jpeg,image/pjpeg"},
+    {"jpeg", "image/jpeg,image/pjpeg"},
+    {"jpg", "image/jpeg,image/pjpeg"},
+    {"jps", "image/x-jps"},
+    {"js", "application/x-javascript"},
+    {"jsp", "text/html"},
+    {"jut", "image/jutvision"},
+    {"kar", "audio/midi,music/x-karaoke"},
+    {"ksh", "application/x-ksh,text/x-script.ksh"},
+    {"la", "audio/nspaudio,audio/x-nspaudio"},
+    {"lam", "audio/x-liveaudio"},
+    {"latex", "application/x-latex"},
+    {"lha", "application/lha,application/octet-stream,application/x-lha"},
+    {"lhx", "application/octet-stream"},
+    {"list", "text/plain"},
+    {"llb", "application/octet-stream"},
+    {"lma", "audio/nspaudio,audio/x-nspaudio"},
+    {"log", "text/plain"},
+    {"lsf", "video/x-la-asf"},
+    {"lsp", "application/x-lisp,text/x-script.lisp"},
+    {"lst", "text/plain"},
+    {"lsx", "text/x-la-asf"},
+    {"ltx", "application/x-latex"},
+    {"lzh", "application/octet-stream,application/x-lzh"},
+    {"lzx", "application/lzx,application/octet-stream,application/x-lzx"},
+    {"m", "text/plain,text/x-m"},
+    {"m13", "application/x-msmediaview"},
+    {"m14", "application/x-msmediaview"},
+    {"m1v", "video/mpeg"},
+    {"m2a", "audio/mpeg"},
+    {"m2v", "video/mpeg"},
+    {"m3u", "audio/x-mpequrl"},
+    {"m4a", "audio/mp4a-latm"},
+    {"m4b", "audio/mp4a-latm"},
+    {"m4p", "audio/mp4a-latm"},
+    {"m4u", "video/vndmpegurl"},
+    {"m4v", "video/m4v"},
+    {"man", "application/x-troff-man"},
+    {"map", "application/x-navimap"},
+    {"mar", "text/plain"},
+    {"mbd", "application/mbedlet"},
+    {"mc$", "application/x-magic-cap-package-1.0"},
+    {"mcd", "application/mcad,application/x-mathcad"},
+    {"mcf", "image/vasa,text/mcf"},
+    {"mcp", "application/netmc"},
+    {"mdb", "application/x-msaccess"},
+    {"me", "application/x-troff-me"},
+    {"mesh", "model/mesh"},
+    {"mht", "message/rfc822"},
+    {"mhtml", "message/rfc822"},
+    {"mid",
+     "application/x-midi,audio/midi,audio/x-mid,audio/x-midi,music/crescendo,x-music/x-midi"},
+    {"midi",
+     "application/x-midi,audio/midi,audio/x-mid,audio/x-midi,music/crescendo,x-music/x-midi"},
+    {"mif", "application/x-frame,application/x-mif"},
+    {"mime", "message/rfc822,www/mime"},
+    {"mjf", "audio/x-vndaudioexplosion.mjuicemediafile"},
+    {"mjpg", "video/x-motion-jpeg"},
+    {"mm", "application/base64,application/x-meme"},
+    {"mme", "application/base64"},
+    {"mny", "application/x-msmoney"},
+    {"mod", "audio/mod,audio/x-mod"},
+    {"movie", "video/x-sgi-movie"},
+    {"mp2", "audio/mpeg,audio/x-mpeg,video/mpeg,video/x-mpeg,video/x-mpeq2a"},
+    {"mp3", "audio/mpeg,audio/mpeg3,audio/x-mpeg-3,video/mpeg,video/x-mpeg"},
+    {"mp4", "video/mp4"},
+    {"mpe", "video/mpeg"},
+    {"mpeg", "video/mpeg"},
+    {"mpg", "video/mpeg"},
+    {"mpga", "audio/mpeg"},
+    {"ms", "application/x-troff-ms"},
+    {"msh", "model/mesh"},
+    {"mxu", "video/vndmpegurl"},
+    {"mpa", "audio/mpeg,video/mpeg"},
+    {"mpc", "application/x-project"},
+    {"mpp", "application/vndms-project"},
+    {"mpt", "application/x-project"},
+    {"mpv", "application/x-project"},
+    {"mpv2", "video/mpeg"},
+    {"mpx", "application/x-project"},
+    {"mrc", "application/marc"},
+    {"mv", "video/x-sgi-movie"},
+    {"mvb", "application/x-msmediaview"},
+    {"my", "audio/make"},
+    {"mzz", "application/x-vndaudioexplosion.mzz"},
+    {"nap", "image/naplps"},
+    {"naplps", "image/naplps"},
+    {"nc", "application/x-netcdf"},
+    {"ncm", "application/vndnokia.configuration-message"},
+    {"nif", "image/x-niff"},
+    {"niff", "image/x-niff"},
+    {"nix", "application/x-mix-transfer"},
+    {"nsc", "application/x-conference"},
+    {"nvd", "application/x-navidoc"},
+    {"nws", "message/rfc822"},
+    {"o", "application/octet-stream"},
+    {"ogg", "application/ogg,audio/ogg"},
+    {"ogv", "video/ogg"},
+    {"oga", "audio/ogg"},
+    {"oda", "application/oda"},
+    {"omc", "application/x-omc"},
+    {"omcd", "application/x-omcdatamaker"},
+    {"omcr", "application/x-omcregerator"},
+    {"p", "text/x-pascal"},
+    {"p10", "application/pkcs10,application/x-pkcs10"},
+    {"p12", "application/pkcs-12,application/x-pkcs12"},
+    {"p7a", "application/x-pkcs7-signature"},
+    {"p7b", "application/x-pkcs7-certificates"},
+    {"p7c", "application/pkcs7-mime,application/x-pkcs7-mime"},
+    {"p7m", "application/pkcs7-mime,application/x-pkcs7-mime"},
+    {"p7r", "application/x-pkcs7-certreqresp"},
+    {"p7s", "application/pkcs7-signature"},
+    {"part", "application/pro_eng"},
+    {"pas", "text/pascal"},
+    {"pbm", "image/x-portable-bitmap"},
+    {"pcl", "application/vndhp-pcl,application/x-pcl"},
+    {"pcx", "image/x-pcx"},
+    {"pdb", "chemical/x-pdb"},
+    {"pdf", "application/pdf"},
+    {"pfunk", "audio/make,audio/make.my.funk"},
+    {"pfx", "application/x-pkcs12"},
+    {"pgm", "image/x-portable-graymap,image/x-portable-greymap"},
+    {"pgn", "application/x-chess-pgn"},
+    {"pko", "application/vndms-pki.pko"},
+    {"pl", "text/plain,text/x-script.perl"},
+    {"plsql", "application/octet-stream"},
+    {"plx", "application/x-pixclscript"},
+    {"pm", "image/x-xpixmap,text/x-script.perl-module"},
+    {"pm4", "application/x-pagemaker"},
+    {"pm5", "application/x-pagemaker"},
+    {"pma", "application/x-perfmon"},
+    {"pmc", "application/x-perfmon"},
+    {"pml", "application/x-perfmon"},
+    {"pmr", "application/x-perfmon"},
+    {"pmw", "application/x-perfmon"},
+    {"png", "image/png"},
+    {"pnm", "application/x-portable-anymap,image/x-portable-anymap"},
+    {"pot", "application/mspowerpoint,application/vndms-powerpoint"},
+    {"pov", "model/x-pov"},
+    {"ppa", "application/vndms-powerpoint"},
+    {"ppm", "image/x-portable-pixmap"},
+    {"pps", "application/mspowerpoint,application/vndms-powerpoint"},
+    {"ppt",
+     "application/mspowerpoint,application/powerpoint,application/vndms-powerpoint,application/"
+     "x-mspowerpoint"},
+    {"ppz", "application/mspowerpoint"},
+    {"pre", "application/x-freelance"},
+    {"prf", "application/pics-rules"},
+    {"properties", "text/plain"},
+    {"prt", "application/pro_eng"},
+    {"ps", "application/postscript"},
+    {"psd", "application/octet-stream"},
+    {"pub", "application/x-mspublisher"},
+    {"pvu", "paleovu/x-pv"},
+    {"pwz", "application/vndms-powerpoint"},
+    {"py", "text/x-script.phyton"},
+    {"pyc", "application/x-bytecode.python"},
+    {"qcp", "audio/vndqcelp"},
+    {"ra", "audio/x-pn-realaudio,audio/x-pn-realaudio-plugin,audio/x-realaudio"},
+    {"ram", "audio/x-pn-realaudio"},
+    {"ras", "application/x-cmu-raster,image/cmu-raster,image/x-cmu-raster"},
+    {"rast", "image/cmu-raster"},
+    {"rexx", "text/x-script.rexx"},
+    {"rf", "image/vndrn-realflash"},
+    {"rgb", "image/x-rgb"},
+    {"rm", "application/vndrn-realmedia,audio/x-pn-realaudio"},
+    {"rmi", "audio/mid"},
+    {"rmm", "audio/x-pn-realaudio"},
+    {"rmp", "audio/x-pn-realaudio,audio/x-pn-realaudio-plugin"},
+    {"rng", "application/ringing-tones,application/vndnokia.ringing-tone"},
+    {"rnx", "application/vndrn-realplayer"},
+    {"roff", "application/x-troff"},
+    {"rp", "image/vndrn-realpix"},
+    {"rpm", "audio/x-pn-realaudio-plugin"},
+    {"rt", "text/richtext,text/vndrn-realtext"},
+    {"rtf", "text/rtf,application/rtf,application/x-rtf,text/richtext"},
+    {"rtx", "application/rtf,text/richtext"},
+    {"rv", "video/vndrn-realvideo"},
+    {"s", "text/x-asm"},
+    {"s3m", "audio/s3m"},
+    {"saveme", "application/octet-stream"},
+    {"sbk", "application/x-tbook"},
+    {"scd", "application/x-msschedule"},
+    {"scm", "application/x-lotusscreencam,text/x-script.guile,text/x-script.scheme,video/x-scm"},
+    {"sct", "text/scriptlet"},
+    {"sdml", "text/plain"},
+    {"sdp", "application/sdp,application/x-sdp"},
+    {"sdr", "application/sounder"},
+    {"sea", "application/sea,application/x-sea"},
+    {"set", "application/set"},
+    {"setpay", "application/set-payment-initiation"},
+    {"setreg", "application/set-registration-initiation"},
+    {"sgm", "text/sgml,text/x-sgml"},
+    {"sgml", "text/sgml,text/x-sgml"},
+    {"sh", "application/x-bsh,application/x-sh,application/x-shar,text/x-script.sh"},
+    {"shar", "application/x-bsh,application/x-shar"},
+    {"shtml", "text/html,text/x-server-parsed-html"},
+    {"sid", "audio/x-psid"},
+    {"silo", "model/mesh"},
+    {"sit", "application/x-sit,application/x-stuffit"},
+    {"skd", "application/x-koan"},
+    {"skm", "application/x-koan"},
+    {"skp", "application/x-koan"},
+    {"skt", "application/x-koan"},
+    {"sl", "application/x-seelogo"},
+    {"smi", "application/smil"},
+    {"smil", "application/smil"},
+    {"snd", "audio/basic,audio/x-adpcm"},
+    {"sol", "application/solids"},
+    {"spc", "application/x-pkcs7-certificates,text/x-speech"},
+    {"spl", "application/futuresplash"},
+    {"spr", "application/x-sprite"},
+    {"sprite", "application/x-sprite"},
+    {"src", "application/x-wais-source"},
+    {"ssi", "text/x-server-parsed-html"},
+    {"ssm", "application/streamingmedia"},
+    {"sst", "application/vndms-pki.certstore"},
+    {"step", "application/step"},
+    {"stl", "application/sla,application/vndms-pki.stl,application/x-navistyle,application/SLA"},
+    {"stm", "text/html"},
+    {"stp", "application/step"},
+    {"sv4cpio", "application/x-sv4cpio"},
+    {"sv4crc", "application/x-sv4crc"},
+    {"svf", "image/vnddwg,image/x-dwg"},
+    {"svg", "image/svg+xml"},
+    {"svr", "application/x-world,x-world/x-svr"},
+    {"swf", "application/x-shockwave-flash"},
+    {"t", "application/x-troff"},
+    {"talk", "text/x-speech"},
+    {"tar", "application/x-tar"},
+    {"tbk", "application/toolbook,application/x-tbook"},
+    {"tcl", "application/x-tcl,text/x-script.tcl"},
+    {"tcsh", "text/x-script.tcsh"},
+    {"tex", "application/x-tex"},
+    {"texi", "application/x-texinfo"},
+    {"texinfo", "application/x-texinfo"},
+    {"text", "application/plain,text/plain"},
+    {"tgz", "application/gnutar,application/x-compressed"},
+    {"tif", "image/tiff,image/x-tiff"},
+    {"tiff", "image/tiff,image/x-tiff"},
+    {"tr", "application/x-troff"},
+    {"trm", "application/x-msterminal"},
+    {"tsi", "audio/tsp-audio"},
+    {"tsp", "application/dsptype,audio/tsplayer"},
+    {"tsv", "text/tab-separated-values"},
+    {"turbot", "image/florian"},
+    {"txt", "text/plain"},
+    {"uil", "text/x-uil"},
+    {"uls", "text/iuls"},
+    {"uni", "text/uri-list"},
+    {"unis", "text/uri-list"},
+    {"unv", "application/i-deas"},
+    {"uri", "text/uri-list"},
+    {"uris", "text/uri-list"},
+    {"ustar", "application/x-ustar,multipart/x-ustar"},
+    {"uu", "application/octet-stream,text/x-uuencode"},
+    {"uue", "text/x-uuencode"},
+    {"vcd", "application/x-cdlink"},
+    {"vcf", "text/x-vcard"},
+    {"vcs", "text/x-vcalendar"},
+    {"vda", "application/vda"},
+    {"vdo", "video/vdo"},
+    {"vew", "application/groupwise"},
+    {"viv", "video/vivo,video/vndvivo"},
+    {"vivo", "video/vivo,video/vndvivo"},
+    {"vmd", "application/vocaltec-media-desc"},
+    {"vmf", "application/vocaltec-media-file"},
+    {"voc", "audio/voc,audio/x-voc"},
+    {"vos", "video/vosaic"},
+    {"vox", "audio/voxware"},
+    {"vqe", "audio/x-twinvq-plugin"},
+    {"vqf", "audio/x-twinvq"},
+    {"vql", "audio/x-twinvq-plugin"},
+    {"vrml", "application/x-vrml,model/vrml,x-world/x-vrml"},
+    {"vrt", "x-world/x-vrt"},
+    {"vsd", "application/x-visio"},
+    {"vst", "application/x-visio"},
+    {"vsw", "application/x-visio"},
+    {"w60", "application/wordperfect6.0"},
+    {"w61", "application/wordperfect6.1"},
+    {"w6w", "application/msword"},
+    {"wav", "audio/x-wav,audio/wav"},
+    {"wb1", "application/x-qpro"},
+    {"wbmp", "image/vndwap.wbmp"},
+    {"wcm", "application/vndms-works"},
+    {"wdb", "application/vndms-works"},
+    {"web", "application/vndxara"},
+    {"webm", "video/webm"},
+    {"wiz", "application/msword"},
+    {"wk1", "application/x-123"},
+    {"wks", "application/vndms-works"},
+    {"wmf", "windows/metafile"},
+    {"wml", "text/vndwap.wml"},
+    {"wmlc", "application/vndwap.wmlc"},
+    {"wmls", "text/vndwap.wmlscript"},
+    {"wmlsc", "application/vndwap.wmlscriptc"},
+    {"word", "application/msword"},
+    {"wp", "application/wordperfect"},
+    {"wp5", "application/wordperfect,application/wordperfect6.0"},
+    {"wp6", "application/wordperfect"},
+    {"wpd", "application/wordperfect,application/x-wpwin"},
+    {"wps", "application/vndms-works"},
+    {"wq1", "application/x-lotus"},
+    {"wri", "application/mswrite,application/x-wri"},
+    {"wrl", "application/x-world,model/vrml,x-world/x-vrml"},
+    {"wrz", "model/vrml,x-world/x-vrml"},
+    {"wsc", "text/scriplet"},
+    {"wsrc", "application/x-wais-source"},
+    {"wtk", "application/x-wintalk"},
+    {"x-png", "image/png"},
+    {"xaf", "x-world/x-vrml"},
+    {"xbm", "image/x-xbitmap,image/x-xbm,image/xbm"},
+    {"xdr", "video/x-amt-demorun"},
+    {"xgz", "xgl/drawing"},
+    {"xif", "image/vndxiff"},
+    {"xl", "application/excel"},
+    {"xla", "application/excel,application/x-excel,application/x-msexcel"},
+    {"xlb", "application/excel,application/vndms-excel,application/x-excel"},
+    {"xlc", "application/excel,application/vndms-excel,application/x-excel"},
+    {"xld", "application/excel,application/x-excel"},
+    {"xlk", "application/excel,application/x-excel"},
+    {"xll", "application/excel,application/vndms-excel,application/x-excel"},
+    {"xlm", "application/excel,application/vndms-excel,application/x-excel"},
+    {"xls", "application/vndms-excel,application/excel,application/x-excel,application/x-msexcel"},
+    {"xlt", "application/excel,application/x-excel"},
+    {"xlv", "application/excel,application/x-excel"},
+    {"xlw", "application/excel,application/vndms-excel,application/x-excel,application/x-msexcel"},
+    {"xm", "audio/xm"},
+    {"xml", "text/xml,application/xml"},
+    {"xmz", "xgl/movie"},
+    {"xof", "x-world/x-vrml"},
+    {"xpix", "application/x-vndls-xpix"},
+    {"xpm", "image/x-xpixmap,image/xpm"},
+    {"xsd", "text/xml"},
+    {"xsl", "text/xml"},
+    {"xsr", "video/x-amt-showrun"},
+    {"xwd", "image/x-xwd,image/x-xwindowdump"},
+    {"xyz", "chemical/x-pdb"},
+    {"z", "application/x-compress,application/x-compressed"},
+    {"zip",
+     "application/zip,application/x-compressed,application/x-zip-compressed,multipart/x-zip"},
+    {"zoo", "application/octet-stream"},
+    {"zsh", "text/x-script.zsh"},
+    {"pot,", "application/vndms-powerpoint"},
+    {"mov", "video/quicktime"},
+    {"qt", "video/quicktime"},
+    {"mkv", "video/x-matroska"},
+    {"wmv", "video/x-ms-wmv"},
+    {"heic", "image/heic"},
+    {"heif", "image/heif"},
+    {"webp", "image/webp"},
+    {"aif", "audio/aiff,audio/x-aiff"},
+    {"aifc", "audio/aiff,audio/x-aiff"},
+    {"aiff", "audio/aiff,audio/x-aiff"},
+    {"wma", "audio/x-ms-wma"},
+    {"docx", "application/vndopenxmlformats-officedocument.wordprocessingml.document"},
+    {"xlsx", "application/vndopenxmlformats-officedocument.spreadsheetml.sheet"},
+    {"pptx", "application/vndopenxmlformats-officedocument.presentationml.presentation"},
+    {"odt", "application/vndoasis.opendocument.text"},
+    {"ods", "application/vndoasis.opendocument.spreadsheet"},
+    {"plist", "application/x-plist"},
+    {"vbs", "text/vbscript"},
+    {"php", "application/x-httpd-php"},
+    {"deb", "application/vnddebian.binary-package"},
+    {"apk", "application/vndandroid.package-archive"},
+    {"usdz", "model/vndusdz+zip"},
+    {"glb", "model/gltf-binary"},
+    {"123", "application/vndlotus-1-2-3"},
+    {"mpe", "video/mpeg"},
+    {"mpeg", "video/mpeg"},
+    {"mpga", "audio/mpeg"},
+    {"ms", "application/x-troff-ms"},
+    {"msh", "model/mesh"},
+    {"m4v", "video/mp4"},
+    {"mpg", "video/mpeg,audio/mpeg"},
+};
+
+struct Tables {
+    VxDictionaryPtr table;
+    // Value -> first key holding exactly that value, in table order.
+    std::unordered_map<std::string, std::string> firstKeyOfValue;
+};
+
+const Tables& tables() {
+    static const Tables t = [] {
+        Tables result;
+        std::vector<std::pair<Id, Id>> pairs;
+        pairs.reserve(std::size(kRows));
+        for (const Row& row : kRows) pairs.emplace_back(vxstr(row.extension), vxstr(row.mimeType));
+        result.table = VxDictionary::dictionaryWithPairs(std::move(pairs));
+        result.table->enumerateKeysAndObjects([&](const Id& key, const Id& value) {
+            result.firstKeyOfValue.emplace(vx::textOf(value), vx::textOf(key));
+        });
+        return result;
+    }();
+    return t;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return out;
+}
+
+// Tag of class `fromClass` -> preferred identifier -> its tag of class `toClass`.
+VxStringPtr askUniformTypeService(const char* fromClass, const std::string& tag,
+                                  const char* toClass) {
+    VxStringPtr identifier =
+        VxUniformTypes::preferredIdentifierForTag(vxstr(fromClass), vxstr(tag));
+    if (!identifier) return nullptr;
+    VxStringPtr other = VxUniformTypes::preferredTagWithClass(identifier, vxstr(toClass));
+    return other && !other->empty() ? other : nullptr;
+}
+
+}  // namespace
+
+const VxDictionaryPtr& NUCMimeTypes::extensionTable() {
+    return tables().table;
+}
+
+VxStringPtr NUCMimeTypes::mimeTypeForFileExtension(const VxStringPtr& extension) {
+    if (!extension || extension->empty()) return vxstr(kOctetStream);
+    std::string key = lowercased(extension->str());
+    if (VxStringPtr value = vx::nonEmptyString(tables().table->objectForKey(key)))
+        return vxstr(value->str());
+    if (VxStringPtr answer =
+            askUniformTypeService(VxUTTagClassFilenameExtension, key, VxUTTagClassMIMEType))
+        return answer;
+    return vxstr(kOctetStream);
+}
+
+VxStringPtr NUCMimeTypes::fileExtensionForMimeType(const VxStringPtr& mimeType) {
+    if (!mimeType || mimeType->empty()) return nullptr;
+    std::string type = lowercased(mimeType->str());
+    const auto& reverse = tables().firstKeyOfValue;
+    if (auto it = reverse.find(type); it != reverse.end()) return vxstr(it->second);
+    return askUniformTypeService(VxUTTagClassMIMEType, type, VxUTTagClassFilenameExtension);
+}
+
+// ---------------------------------------------------------------------------
+// Content sniffing
+
+namespace {
+
+constexpr std::size_t kSniffLength = 11;
+
+// A signature fixes some of the first 11 bytes; `mask` marks the fixed ones.
+struct Signature {
+    std::array<std::uint8_t, kSniffLength> bytes;
+    std::array<bool, kSniffLength> mask;
+    const char* mimeType;
+};
+
+// Builds a signature from a byte pattern starting at offset 0; X marks a byte
+// that is not examined, and positions past the pattern are not examined either.
+constexpr Signature sig(std::initializer_list<int> pattern, const char* type) {
+    Signature s{};
+    std::size_t i = 0;
+    for (int b : pattern) {
+        if (b >= 0) {
+            s.bytes[i] = static_cast<std::uint8_t>(b);
+            s.mask[i] = true;
+        }
+        ++i;
+    }
+    s.mimeType = type;
+    return s;
+}
+
+constexpr int X = -1;  // a byte that is not examined
+
+constexpr Signature kSignatures[] = {
+    sig({0xCA, 0xFE, 0xBA, 0xBE}, "application/java-vm"),
+    sig({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}, "application/msword"),
+    sig({'%', 'P', 'D', 'F', '-', '1', '.'}, "application/pdf"),
+    sig({'8', 'B', 'P', 'S', 0x00, 0x01}, "image/photoshop"),
+    sig({'%', '!', 'P', 'S'}, "application/postscript"),
+    sig({0xFF, 0xFB, 0x30}, "audio/mp3"),
+    sig({'I', 'D', '3'}, "audio/mp3"),
+    sig({'B', 'M'}, "image/bmp"),
+    sig({0xAC, 0xED}, "application/x-java-serialized-object"),
+    sig({'I', 'I', '*', 0x00}, "image/tiff"),
+    sig({'M', 'M', 0x00, '*'}, "image/tiff"),
+    sig({'G', 'I', 'F', '8'}, "image/gif"),
+    sig({'#', 'd', 'e', 'f'}, "image/x-bitmap"),
+    sig({'!', ' ', 'X', 'P', 'M', '2'}, "image/x-pixmap"),
+    sig({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, "image/png"),
+    sig({'.', 's', 'n', 'd'}, "audio/basic"),
+    sig({'d', 'n', 's', '.'}, "audio/basic"),
+    sig({'R', 'I', 'F', 'F'}, "audio/x-wav"),
+    sig({'P', 'K'}, "application/zip"),
+    sig({'A', 'C', X, X, X, X, 0, 0, 0, 0, 0}, "application/acad"),
+    sig({'<', '!'}, "text/html"),
+    sig({'<', 'h', 't', 'm', 'l'}, "text/html"),
+    sig({'<', 'h', 'e', 'a', 'd'}, "text/html"),
+    sig({'<', 'b', 'o', 'd', 'y'}, "text/html"),
+    sig({'<', 'H', 'T', 'M', 'L'}, "text/html"),
+    sig({'<', 'H', 'E', 'A', 'D'}, "text/html"),
+    sig({'<', 'B', 'O', 'D', 'Y'}, "text/html"),
+    sig({'<', '?', 'x', 'm', 'l', ' '}, "application/xml"),
+    sig({0xFE, 0xFF, 0x00, '<', 0x00, '?', 0x00, 'x'}, "application/xml"),
+    sig({0xFF, 0xFE, '<', 0x00, '?', 0x00, 'x', 0x00}, "application/xml"),
+    sig({0xFF, 0xD8, 0xFF, 0xE0}, "image/jpeg"),
+    sig({0xFF, 0xD8, 0xFF, 0xEE}, "image/jpg"),
+    sig({0xFF, 0xD8, 0xFF, 0xE1, X, X, 'E', 'x', 'i', 'f', 0x00}, "image/jpeg"),
+};
+
+}  // namespace
+
+VxStringPtr NUCMimeTypes::guessMimeTypeFromData(const VxDataPtr& data) {
+    if (!data || data->length() == 0) return nullptr;
+    // Positions beyond the buffer's end count as 0; bytes after offset 10 are
+    // never looked at.
+    std::array<std::uint8_t, kSniffLength> head{};
+    std::memcpy(head.data(), data->bytes(), std::min(data->length(), kSniffLength));
+    for (const Signature& s : kSignatures) {
+        bool match = true;
+        for (std::size_t i = 0; i < kSniffLength && match; ++i)
+            match = !s.mask[i] || head[i] == s.bytes[i];
+        if (match) return vxstr(s.mimeType);
+    }
+    return nullptr;
+}
