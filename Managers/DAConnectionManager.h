@@ -22,6 +22,9 @@
 // Exported error domain; no operation of the client creates errors in it.
 extern const char* const DAConnectionErrorDomain;  // "DAConnectionErrorDomain"
 
+class CDictionaryModel;
+class DACommandResponse;
+class DADeviceModel;
 class DAConnectionManager;
 using DAConnectionManagerPtr = std::shared_ptr<DAConnectionManager>;
 
@@ -74,6 +77,26 @@ class DAConnectionManager : public VxObject {
     // Opens a session for the serial number and stores the server's identifier
     // in sessionIdStr; true when a non-empty identifier came back.
     bool sessionForSerialNumber(const VxStringPtr& serialNumber, VxErrorPtr* error = nullptr);
+
+    // Device calls. Each sends sessionIdStr as "Diagnostic-Session-ID" and is
+    // refused (failure value, no error, nothing sent) while no session is held.
+    // Enrols the serial numbers (POST "enroll"); the reply's "devices" object.
+    VxDictionaryPtr enrollArrayOfDeviceSNs(const VxArrayPtr& serialNumbers,
+                                           VxErrorPtr* error = nullptr);
+    // Sends the non-empty dictionaries of the device records (POST "profile");
+    // the reply's "devices" object.
+    VxDictionaryPtr sendProfilesForDevices(const VxArrayPtr& devices, VxErrorPtr* error = nullptr);
+    // Sends the record's stored properties (POST "clientstatus"); the command
+    // response built from the reply's "statusResponse".
+    std::shared_ptr<DACommandResponse> sendClientStatus(
+        const std::shared_ptr<DADeviceModel>& device, VxErrorPtr* error = nullptr);
+    // Polls the next command for the device (GET "command" with
+    // "Diagnostic-Device-ID"); the command response built from the whole reply.
+    std::shared_ptr<DACommandResponse> getCommandForDeviceId(const VxStringPtr& deviceId,
+                                                             VxErrorPtr* error = nullptr);
+    // Sends the record's dictionary (POST "results"); true when accepted.
+    bool sendResultsObject(const std::shared_ptr<CDictionaryModel>& results,
+                           VxErrorPtr* error = nullptr);
 
   protected:
     // The shared protocol call pattern: prepares and exchanges one request and

@@ -1,0 +1,224 @@
+// Device facts: single answers, battery times, uptime, the carrier bundle and
+// the assembled device record, driven by an answers file and a private sysfs
+// root in a temporary directory.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "device/DAUtilities.h"
+#include "model/DADeviceModel.h"
+#include "platform/VxJSON.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets an environment variable for the scope, restoring the old value.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = ::getenv(name)) old_ = old, hadOld_ = true;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (hadOld_)
+            ::setenv(name_, old_.c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+void writeFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+class DeviceFactsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        dir_ = fs::temp_directory_path() /
+               ("da-facts-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        fs::create_directories(dir_ / "sys");
+        sysroot_ = std::make_unique<ScopedEnv>("DA_SYSFS_ROOT", (dir_ / "sys").string());
+    }
+    void TearDown() override {
+        answers_.reset();
+        sysroot_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    // Every answer comes from this JSON object (null entries mean "no answer").
+    void useAnswers(const std::string& json) {
+        static std::atomic<int> counter{0};
+        fs::path file = dir_ / ("answers-" + std::to_string(++counter) + ".json");
+        writeFile(file, json);
+        answers_.reset();  // restore first, so the new value is the one left set
+        answers_ = std::make_unique<ScopedEnv>("DA_DEVICE_ANSWERS", file.string());
+    }
+
+    fs::path dir_;
+    std::unique_ptr<ScopedEnv> sysroot_, answers_;
+};
+
+// Every question key, answered with null: no fact reaches the record from the
+// machine the tests run on.
+const char* kNoAnswers = R"({
+  "UserAssignedDeviceName": null, "DiskUsage": null, "MobileEquipmentIdentifier": null,
+  "InternationalMobileEquipmentIdentity": null, "WifiAddress": null, "BluetoothAddress": null,
+  "IntegratedCircuitCardIdentifier": null, "BasebandFirmwareVersion": null,
+  "ModelNumber": null, "DeviceColor": null, "ProductType": null, "CPUArchitecture": null,
+  "MLBSerialNumber": null, "BatteryCurrentCapacity": null, "BatteryIsCharging": null,
+  "BuildVersion": null, "BatteryUsageTime": null, "BatteryStandbyTime": null})";
+
+std::string text(const Id& value) {
+    return vx::isNull(value) ? "<null>" : vx::textOf(value);
+}
+
+}  // namespace
+
+TEST_F(DeviceFactsTest, RecordCarriesEveryAnsweredFact) {
+    useAnswers(R"({
+      "UserAssignedDeviceName": "Bench 7", "DiskUsage": {"TotalDataCapacity": 64000000000,
+      "TotalDataAvailable": 1}, "MobileEquipmentIdentifier": "A1000049",
+      "InternationalMobileEquipmentIdentity": "356938035643809", "WifiAddress": "aa:bb:cc:00:11:22",
+      "BluetoothAddress": "aa:bb:cc:00:11:23", "IntegratedCircuitCardIdentifier": "8991101200003204510",
+      "BasebandFirmwareVersion": "7.80.04", "ModelNumber": "MX-200", "DeviceColor": "black",
+      "ProductType": "Handheld5,1", "CPUArchitecture": "aarch64", "MLBSerialNumber": "MLB123",
+      "BatteryCurrentCapacity": 87, "BatteryIsCharging": true, "BuildVersion": "22A100",
+      "ProductVersion": "16.1", "BatteryUsageTime": 3600, "BatteryStandbyTime": 7200.5})");
+    writeFile(dir_ / "sys/proc/uptime", "12345.67 400.00\n");
+
+    auto utils = DAUtilities::sharedInstance();
+    EXPECT_EQ(text(utils->getDeviceVersion()), "16.1");
+    EXPECT_EQ(utils->getCurrentUsageTime(), 3600.0f);
+    EXPECT_EQ(utils->getCurrentStandbyTime(), 7200.5f);
+    EXPECT_DOUBLE_EQ(utils->getSystemUptime(), 12345.67);
+
+    auto device = utils->deviceModelForDeviceId(vxstr("dev-1"));
+    ASSERT_TRUE(device);
+    const std::pair<const char*, std::string> expected[] = {
+        {"deviceId", "dev-1"},
+        {"deviceName", "Bench 7"},
+        {"nandCapacity", "64000000000"},
+        {"meid", "A1000049"},
+        {"imei", "356938035643809"},
+        {"wifiAddress", "aa:bb:cc:00:11:22"},
+        {"bluetoothAddress", "aa:bb:cc:00:11:23"},
+        {"iccid", "8991101200003204510"},
+        {"basebandVersion", "7.80.04"},
+        {"modelNumber", "MX-200"},
+        {"deviceColor", "black"},
+        {"deviceType", "Handheld5,1"},
+        {"cpuArchitecture", "aarch64"},
+        {"mlbSerialNumber", "MLB123"},
+        {"currentBatteryLevel", "87"},
+        {"systemVersion", "<null>"},  // osVersion is not set by init
+        {"systemBuild", "22A100"},
+        {"diagnosticsVersion", text(utils->applicationVersion())},
+        {"diagnosticsBuild", text(utils->applicationBuild())},
+        {"systemUptime", "12345.67"},
+        {"currentStandbyTime", "7200.5"},
+        {"currentUsageTime", "3600"},
+    };
+    VxDictionaryPtr profile = device->dictionary();
+    for (const auto& [key, value] : expected) {
+        EXPECT_EQ(text(profile->objectForKey(key)), value) << key;
+    }
+    EXPECT_TRUE(device->hasBaseband());
+    EXPECT_TRUE(device->isBatteryCharging());
+    // All 25 stored properties are present, so the JSON form names every one.
+    EXPECT_EQ(profile->count(), 25u);
+    EXPECT_FALSE(profile->objectForKey("clientStatus"));
+}
+
+TEST_F(DeviceFactsTest, MissingFactsBecomeTheNullMarker) {
+    useAnswers(kNoAnswers);
+    auto utils = DAUtilities::sharedInstance();
+    EXPECT_FALSE(utils->getDiskCapacity());
+    EXPECT_FALSE(utils->isBatteryCharging());
+    // No battery below the private root and no override: the query fails.
+    EXPECT_EQ(utils->getCurrentUsageTime(), -1.0f);
+    EXPECT_EQ(utils->getCurrentStandbyTime(), -1.0f);
+    EXPECT_GT(utils->getSystemUptime(), 0.0);  // no /proc/uptime: the boot clock
+
+    auto device = utils->deviceModelForDeviceId(vxstr("dev-2"));
+    ASSERT_TRUE(device);
+    VxDictionaryPtr profile = device->dictionary();
+    EXPECT_EQ(profile->count(), 25u);
+    for (const char* key :
+         {"deviceName", "nandCapacity", "meid", "imei", "wifiAddress", "bluetoothAddress", "iccid",
+          "basebandVersion", "modelNumber", "deviceColor", "deviceType", "cpuArchitecture",
+          "mlbSerialNumber", "currentBatteryLevel", "systemBuild", "carrierBundleVersion"}) {
+        EXPECT_TRUE(vx::isNull(profile->objectForKey(key))) << key;
+    }
+    EXPECT_FALSE(device->hasBaseband());
+    EXPECT_FALSE(device->isBatteryCharging());
+    EXPECT_EQ(text(device->currentUsageTime()), "-1");
+    EXPECT_EQ(text(device->currentStandbyTime()), "-1");
+    // Missing values serialise as JSON null.
+    auto json = VxJSONSerialization::dataWithJSONObject(profile, 0, nullptr);
+    ASSERT_TRUE(json);
+    EXPECT_NE(std::string(json->view()).find("\"meid\":null"), std::string::npos);
+
+    // An empty baseband version is kept as text but means no baseband; an empty
+    // disk table is no capacity; a text fact answered with a number is missing.
+    useAnswers(R"({"BasebandFirmwareVersion": "", "DiskUsage": {}, "ModelNumber": 42,
+                   "BatteryIsCharging": false})");
+    device = utils->deviceModelForDeviceId(vxstr("dev-3"));
+    EXPECT_FALSE(device->hasBaseband());
+    EXPECT_EQ(text(device->basebandVersion()), "");
+    EXPECT_TRUE(vx::isNull(device->nandCapacity()));
+    EXPECT_TRUE(vx::isNull(device->modelNumber()));
+    EXPECT_FALSE(device->isBatteryCharging());
+
+    // A caller-set OS version reaches the record.
+    utils->setOsVersion(vxstr("6.1.0"));
+    EXPECT_EQ(text(utils->deviceModelForDeviceId(vxstr("d"))->systemVersion()), "6.1.0");
+    utils->setOsVersion(nullptr);
+}
+
+TEST_F(DeviceFactsTest, CarrierBundleVersionIsReadThroughLinks) {
+    ScopedEnv home("HOME", (dir_ / "home").string());
+    auto utils = DAUtilities::sharedInstance();
+    EXPECT_FALSE(utils->getCarrierBundleVersion());  // no bundle
+
+    writeFile(dir_ / "bundles/carrier-42/Info.json", R"({"BundleVersion": "42.1"})");
+    fs::create_directories(dir_ / "home/Library");
+    fs::create_directory_symlink(dir_ / "bundles/carrier-42",
+                                 dir_ / "home/Library/Carrier Bundle.bundle");
+    EXPECT_EQ(text(utils->getCarrierBundleVersion()), "42.1");
+
+    for (const char* info : {R"({"BundleVersion": 42})", "not json", "[]"}) {
+        writeFile(dir_ / "bundles/carrier-42/Info.json", info);
+        EXPECT_FALSE(utils->getCarrierBundleVersion()) << info;
+    }
+}
+
+TEST_F(DeviceFactsTest, ConversionsAndAuxiliarySerials) {
+    auto utils = DAUtilities::sharedInstance();
+    EXPECT_TRUE(vx::isNull(utils->stringOrNullFromString(nullptr)));
+    EXPECT_EQ(text(utils->stringOrNullFromString(vxstr("x"))), "x");
+    EXPECT_TRUE(vx::isNull(utils->numberOrNullFromNumber(nullptr)));
+    EXPECT_TRUE(vx::isNull(utils->dictionaryOrNullFromDictionary(nullptr)));
+    EXPECT_EQ(text(utils->stringOrNullFromNumber(VxNumber::numberWithFloat(-1))), "-1");
+    EXPECT_EQ(text(utils->stringOrNullFromNumber(VxNumber::numberWithDouble(0.25))), "0.25");
+    EXPECT_TRUE(vx::isNull(utils->stringOrNullFromNumber(nullptr)));
+    EXPECT_TRUE(vx::isNull(utils->stringOrNullFromNumber(vx::null())));
+    EXPECT_TRUE(vx::isNull(utils->stringOrNullFromNumber(VxArray::array())));
+
+    ASSERT_TRUE(utils->getAuxSerialNumbers());
+    EXPECT_TRUE(utils->getAuxSerialNumbers()->empty());
+    EXPECT_FALSE(utils->getAuxHashedDeviceSerialNumberArray());
+    EXPECT_EQ(utils->getWifiDeviceCount(), 0);
+    EXPECT_FALSE(vx::isNilOrEmpty(utils->getCreatedDateString()));
+}
