@@ -98,6 +98,34 @@ class DAConnectionManager : public VxObject {
     bool sendResultsObject(const std::shared_ptr<CDictionaryModel>& results,
                            VxErrorPtr* error = nullptr);
 
+    // Test data upload and digests.
+    // Uploads the file at the path as the raw body of a POST to
+    // "results/<testIdentifier>/data/<dataIdentifier>" below the current base URL,
+    // with the session and device identifiers and the ZET-* headers (sequence,
+    // total, MD5, size). Waits up to uploadTimeoutInterval() for the reply; true
+    // when the server accepted it, and the local file is then deleted. The error
+    // slot is always written with nothing.
+    bool sendFilenamed(const VxStringPtr& filename, const VxStringPtr& fileSequence,
+                       const VxStringPtr& totalFiles, const VxStringPtr& testIdentifier,
+                       const VxStringPtr& dataIdentifier, const VxStringPtr& forDeviceId,
+                       VxErrorPtr* error = nullptr);
+    // Longest wait for an upload's reply, in seconds: 1200. A reply that comes
+    // later is ignored and leaves the file in place.
+    virtual double uploadTimeoutInterval() const;
+    // MD5 of the file, read in 64 KiB blocks, as 32 lower-case hex digits;
+    // nothing when the file cannot be opened or read.
+    VxStringPtr getFileMD5(const VxStringPtr& path) const;
+    // MD5 of the buffer as 32 lower-case hex digits; nothing for an absent or
+    // empty buffer, or one of 4294967295 bytes or more.
+    VxStringPtr MD5ForVxData(const VxDataPtr& data) const;
+
+    // Localization bundle.
+    // Downloads "assets/strings" below the current base URL and, once the
+    // download has succeeded, replaces <bundleURL>/Base.lproj with a directory
+    // holding it as "Localizable.strings". Waits at most 5 seconds; a later
+    // download still lands. Problems are only logged.
+    void saveLocalizationToBundleURL(const VxURLPtr& bundleURL) const;
+
   protected:
     // The shared protocol call pattern: prepares and exchanges one request and
     // gives the accepted reply, or nothing. On a failure that carries an error it
