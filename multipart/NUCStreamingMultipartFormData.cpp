@@ -34,7 +34,8 @@ VxStringPtr fileDisposition(const VxStringPtr& disposition, const VxStringPtr& n
 NUCStreamingMultipartFormData::NUCStreamingMultipartFormData(
     VxMutableURLRequestPtr request, NUCURLRequestMultipartGeneratorPtr generator)
     : request_(std::move(request)), generator_(std::move(generator)) {
-    bodyStream_ = std::make_shared<NUCMultipartBodyStream>(generator_->stringEncoding());
+    bodyStream_ = std::make_shared<NUCMultipartBodyStream>(generator_ ? generator_->stringEncoding()
+                                                                      : NUCStringEncodingUTF8);
 }
 
 NUCStreamingMultipartFormDataPtr NUCStreamingMultipartFormData::initWithURLRequest(
@@ -134,6 +135,10 @@ bool NUCStreamingMultipartFormData::appendPartWithBody(const Id& body,
         return refuse(error, NUCURLRequestErrorBadInput,
                       "Either name or contentDisposition must be non-nil");
     }
+    // Without a generator there is no boundary, so no part can be made.
+    if (!generator_ || !bodyStream_) {
+        return refuse(error, NUCURLRequestErrorObjectCreation, "Out of memory");
+    }
     NUCMultiPartPtr part;
     try {
         auto headers = VxMutableDictionary::dictionaryWithCapacity(2);
@@ -150,7 +155,7 @@ bool NUCStreamingMultipartFormData::appendPartWithBody(const Id& body,
 }
 
 VxMutableURLRequestPtr NUCStreamingMultipartFormData::requestByFinalizingMultipartFormData() {
-    if (bodyStream_->isEmpty()) return request_;
+    if (!request_ || !generator_ || !bodyStream_ || bodyStream_->isEmpty()) return request_;
     bodyStream_->setInitialAndFinalBoundaries();
     request_->setHTTPBodyStream(bodyStream_);
     request_->setValue(vx::format("multipart/form-data; boundary=%@", generator_->partBoundary()),
