@@ -394,6 +394,9 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.list);
+    // A request that asks for compressed content gets it decoded, as callers
+    // expect the body itself; the request's own Accept-Encoding header is sent.
+    if (fields.contains("Accept-Encoding")) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
 
     CURLcode code = curl_easy_perform(h);
     if (stream) stream->close();

@@ -63,6 +63,16 @@ class TestServer {
             res.set_content("\"Greeting\" = \"Hello\";\n", "text/plain");
             if (req.has_param("cookie")) res.set_header("Set-Cookie", "sid=abc123; Path=/");
         });
+        // "decoded body", gzip-compressed, for requests that accept it.
+        server_.Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
+            static const unsigned char gz[] = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                               0x02, 0x03, 0x4b, 0x49, 0x4d, 0xce, 0x4f, 0x49,
+                                               0x4d, 0x51, 0x48, 0xca, 0x4f, 0xa9, 0x04, 0x00,
+                                               0x81, 0x21, 0x6f, 0xed, 0x0c, 0x00, 0x00, 0x00};
+            res.set_header("Content-Encoding", "gzip");
+            res.set_content(std::string(reinterpret_cast<const char*>(gz), sizeof gz),
+                            "text/plain");
+        });
         // Idle kept-alive connections end soon, so that stop() does not wait long.
         server_.set_keep_alive_timeout(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
@@ -392,3 +402,14 @@ TEST(URLSession, DownloadLandsInATemporaryFileRemovedAfterTheCompletion) {
 }
 
 }  // namespace
+
+TEST(URLSession, CompressedRepliesAreDecodedWhenTheRequestAcceptsThem) {
+    TestServer server;
+    auto req = request(server.url("/gzip"));
+    req->setValue("gzip", "Accept-Encoding");
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+    VxDataPtr data = VxURLSession::sendSynchronousRequest(req, &response, &error);
+    ASSERT_TRUE(data) << vxDescription(error);
+    EXPECT_EQ(std::string(data->view()), "decoded body");
+}
