@@ -7,49 +7,11 @@
 
 #include "platform/VxDispatch.h"
 #include "platform/VxFormat.h"
+#include "requests/NUCURLRequestGenerator.h"
 
 namespace {
 
 constexpr const char* kCRLF = "\r\n";
-
-// String-encoding codes (the platform numbering) that parts can write.
-enum : std::uint64_t {
-    kEncodingASCII = 1,
-    kEncodingUTF8 = 4,
-    kEncodingISOLatin1 = 5,
-};
-
-// The UTF-8 text in the encoding; nothing when it cannot be expressed in it or
-// the encoding is not one a part can write.
-std::optional<std::string> encode(const std::string& text, std::uint64_t encoding) {
-    switch (encoding) {
-        case kEncodingUTF8:
-            return text;
-        case kEncodingASCII:
-            for (char c : text) {
-                if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-            }
-            return text;
-        case kEncodingISOLatin1: {
-            std::string out;
-            out.reserve(text.size());
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                auto c = static_cast<unsigned char>(text[i]);
-                if (c < 0x80) {
-                    out.push_back(static_cast<char>(c));
-                } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
-                    auto c2 = static_cast<unsigned char>(text[++i]);
-                    out.push_back(static_cast<char>(((c & 0x03) << 6) | (c2 & 0x3F)));
-                } else {
-                    return std::nullopt;
-                }
-            }
-            return out;
-        }
-        default:
-            return std::nullopt;
-    }
-}
 
 }  // namespace
 
@@ -89,7 +51,8 @@ VxStringPtr NUCMultiPart::multipartLastBoundary() const {
 }
 
 VxDataPtr NUCMultiPart::encodedText(const VxStringPtr& text) const {
-    std::optional<std::string> bytes = encode(text ? text->str() : std::string(), stringEncoding_);
+    std::optional<std::string> bytes =
+        NUCEncodeText(text ? text->str() : std::string(), stringEncoding_);
     return bytes ? VxData::dataWithString(*bytes) : VxData::data();
 }
 

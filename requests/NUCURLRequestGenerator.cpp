@@ -86,9 +86,11 @@ std::optional<std::string> utf8ToLatin1(std::string_view text) {
     return out;
 }
 
+}  // namespace
+
 // The text's bytes in the encoding; nothing when the text cannot be expressed
 // in it or the encoding is unknown.
-std::optional<std::string> encodeText(std::string_view text, std::uint64_t encoding) {
+std::optional<std::string> NUCEncodeText(std::string_view text, std::uint64_t encoding) {
     switch (encoding) {
         case NUCStringEncodingUTF8:
             return std::string(text);
@@ -101,8 +103,6 @@ std::optional<std::string> encodeText(std::string_view text, std::uint64_t encod
             return std::nullopt;
     }
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -417,14 +417,14 @@ std::optional<std::string> NUCURLRequestGenerator::escapeForQuery(std::string_vi
         nuc::appendPercentEscaped(out, text, kept);
         return out;
     }
-    auto bytes = encodeText(text, strEncoding_);
+    auto bytes = NUCEncodeText(text, strEncoding_);
     if (!bytes) return std::nullopt;
     nuc::appendPercentEscaped(out, *bytes, kept);
     return out;
 }
 
 VxDataPtr NUCURLRequestGenerator::encodeBody(std::string_view text) const {
-    auto bytes = encodeText(text, strEncoding_);
+    auto bytes = NUCEncodeText(text, strEncoding_);
     if (!bytes) return nullptr;
     return VxData::dataWithString(*bytes);
 }

@@ -36,6 +36,10 @@ enum : std::uint64_t {
     NUCStringEncodingUTF8 = 4,
     NUCStringEncodingISOLatin1 = 5,
 };
+// UTF-8 text in one of the supported string encodings (UTF-8, ASCII, ISO Latin 1);
+// nothing when the text cannot be expressed in it or the encoding is another one.
+std::optional<std::string> NUCEncodeText(std::string_view text, std::uint64_t strEncoding);
+
 enum : std::uint32_t {
     NUCCFStringEncodingASCII = 0x0600,
     NUCCFStringEncodingUTF8 = 0x08000100,

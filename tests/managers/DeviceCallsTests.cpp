@@ -14,51 +14,21 @@
 #include <vector>
 
 #include "Managers/DAConnectionManager.h"
+#include "managers/ManagerServerTest.h"
 #include "model/DACommandResponse.h"
 #include "model/DADeviceModel.h"
-#include "platform/VxLog.h"
-#include "platform/VxPreferences.h"
 #include "requests/NUCRestResponse.h"
-#include "service/DALoggingInit.h"
-#include "support/ReferenceServer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-constexpr const char* kDomain = "com.tarvo.Diagnostics";
 
-class DeviceCallsTest : public ::testing::Test {
+class DeviceCallsTest : public ManagerServerTest {
   protected:
-    static void SetUpTestSuite() { server_ = new da::test::ReferenceServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "da-device-calls-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        ::setenv("DA_PREFERENCES_DIR", (dir_ + "/prefs").c_str(), 1);
-        ::setenv("DA_LOG_DIR", (dir_ + "/logs").c_str(), 1);
-        ::setenv("DA_LOG_CONSOLE_LEVEL", "0", 1);
-        VxLogReloadEnvironment();
-        DALoggingInit();
-        auto& prefs = VxPreferences::standard();
-        prefs.setValue(VxNumber::numberWithInt(6), "DALogLevel", kDomain);
-        prefs.setValue(VxNumber::numberWithInt(5), "Server", kDomain);
-        prefs.setValue(vxstr(server_->baseURL()), "CustomServerURL", kDomain);
-        server_->reset();
+        setUpAgent(6);
         manager_ = std::make_shared<DAConnectionManager>();
-    }
-    void TearDown() override {
-        ::unsetenv("DA_PREFERENCES_DIR");
-        ::unsetenv("DA_LOG_DIR");
-        ::unsetenv("DA_LOG_CONSOLE_LEVEL");
-        VxLogReloadEnvironment();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     // Opens a session "S-1" and forgets the session request.
@@ -66,12 +36,6 @@ class DeviceCallsTest : public ::testing::Test {
         server_->configure(R"({"sessionId":"S-1"})");
         ASSERT_TRUE(manager_->sessionForSerialNumber(vxstr("SERIAL000123")));
         server_->reset();
-    }
-    std::string log() const {
-        std::ifstream in(dir_ + "/logs/Diagnostics.log");
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
     }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
     // The single request the server received since the last reset.
@@ -81,12 +45,8 @@ class DeviceCallsTest : public ::testing::Test {
         return all.empty() ? da::test::RecordedRequest{} : all.front();
     }
 
-    static da::test::ReferenceServer* server_;
-    std::string dir_;
     DAConnectionManagerPtr manager_;
 };
-
-da::test::ReferenceServer* DeviceCallsTest::server_ = nullptr;
 
 VxErrorPtr staleError() {
     return VxError::errorWithDomain("Stale", 1, "left over", "");

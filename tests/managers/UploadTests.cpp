@@ -10,56 +10,21 @@
 #include <thread>
 
 #include "Managers/DAConnectionManager.h"
+#include "managers/ManagerServerTest.h"
 #include "platform/VxDispatch.h"
-#include "platform/VxLog.h"
-#include "platform/VxPreferences.h"
-#include "service/DALoggingInit.h"
-#include "support/ReferenceServer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 constexpr const char* kEmptyMD5 = "d41d8cd98f00b204e9800998ecf8427e";
 
-std::string readAll(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-}
-
 // Gives up on an upload's reply after half a second.
 struct ImpatientManager : DAConnectionManager {
     double uploadTimeoutInterval() const override { return 0.5; }
 };
 
-class UploadTest : public ::testing::Test {
+class UploadTest : public ManagerServerTest {
   protected:
-    static inline da::test::ReferenceServer* server_ = nullptr;
-    static void SetUpTestSuite() { server_ = new da::test::ReferenceServer(); }
-    static void TearDownTestSuite() { delete server_; }
-
-    void SetUp() override {
-        dir_ = (fs::temp_directory_path() / "da-upload-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
-        ::setenv("DA_PREFERENCES_DIR", (dir_ + "/prefs").c_str(), 1);
-        ::setenv("DA_LOG_DIR", (dir_ + "/logs").c_str(), 1);
-        VxLogReloadEnvironment();
-        DALoggingInit();
-        prefs("DALogLevel", VxNumber::numberWithInt(7));
-        prefs("Server", VxNumber::numberWithInt(5));
-        prefs("CustomServerURL", vxstr(server_->baseURL()));
-        server_->reset();
-    }
-    void TearDown() override {
-        ::unsetenv("DA_PREFERENCES_DIR");
-        ::unsetenv("DA_LOG_DIR");
-        VxLogReloadEnvironment();
-        fs::remove_all(dir_);
-    }
-
-    void prefs(const char* key, const Id& value) {
-        VxPreferences::standard().setValue(value, key, "com.tarvo.Diagnostics");
-    }
     std::string file(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
         return dir_ + "/" + name;
@@ -72,8 +37,6 @@ class UploadTest : public ::testing::Test {
         EXPECT_FALSE(error);
         return ok;
     }
-
-    std::string dir_;
 };
 
 TEST_F(UploadTest, DigestsOfBuffersAndFiles) {

@@ -4,30 +4,20 @@
 #include "requests/NUCRestKit.h"
 #include "requests/NUCURLRequestGenerator.h"
 #include "requests/TempFiles.h"
+#include "support/RequestHelpers.h"
 
 namespace {
+
+std::string drain(const VxInputStreamPtr& stream) {
+    return da::test::drain(stream, 4);
+}
+
+using da::test::failure;
+using da::test::header;
 
 std::string field(const NUCURLRequestGenerator& g, const char* name) {
     auto v = vx_cast<VxString>(g.defaultHeadersDictionary()->objectForKey(name));
     return v ? v->str() : "<none>";
-}
-std::string header(const VxURLRequestPtr& r, std::string_view name) {
-    auto v = r ? r->valueForHTTPHeaderField(name) : nullptr;
-    return v ? v->str() : "<none>";
-}
-std::string failure(const VxErrorPtr& e) {
-    if (!e) return "<no error>";
-    auto reason = e->localizedFailureReason();
-    return std::to_string(e->code()) + " " + (reason ? reason->str() : "");
-}
-std::string drain(const VxInputStreamPtr& stream) {
-    std::string out;
-    stream->open();
-    std::uint8_t buffer[4];
-    for (std::int64_t n; (n = stream->read(buffer, sizeof buffer)) > 0;)
-        out.append(reinterpret_cast<char*>(buffer), std::size_t(n));
-    stream->close();
-    return out;
 }
 
 }  // namespace
