@@ -6,11 +6,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 const char* const VxPOSIXErrorDomain = "VxPOSIXErrorDomain";
 const char* const VxStreamErrorDomain = "VxStreamErrorDomain";
 
 namespace {
+
+// What a read returns in a status that does not allow reading: 0 at the end,
+// -1 before opening, after closing or after an error; nothing when it may read.
+std::optional<std::int64_t> refusedRead(VxStreamStatus status) {
+    if (status == VxStreamStatusAtEnd) return 0;
+    if (status == VxStreamStatusOpen || status == VxStreamStatusReading) return std::nullopt;
+    return -1;
+}
 
 VxErrorPtr posixError(int err, const std::string& path) {
     auto info = VxMutableDictionary::dictionary();
@@ -39,15 +48,7 @@ class VxDataInputStream final : public VxInputStream {
     }
 
     std::int64_t read(std::uint8_t* buffer, std::size_t maxLength) override {
-        switch (streamStatus()) {
-            case VxStreamStatusAtEnd:
-                return 0;
-            case VxStreamStatusOpen:
-            case VxStreamStatusReading:
-                break;
-            default:
-                return -1;
-        }
+        if (auto refused = refusedRead(streamStatus())) return *refused;
         if (!buffer) return -1;
         setStreamStatus(VxStreamStatusReading);
         std::size_t n = std::min(maxLength, data_->length() - pos_);
@@ -102,15 +103,7 @@ class VxFileInputStream final : public VxInputStream {
     }
 
     std::int64_t read(std::uint8_t* buffer, std::size_t maxLength) override {
-        switch (streamStatus()) {
-            case VxStreamStatusAtEnd:
-                return 0;
-            case VxStreamStatusOpen:
-            case VxStreamStatusReading:
-                break;
-            default:
-                return -1;
-        }
+        if (auto refused = refusedRead(streamStatus())) return *refused;
         if (!buffer) return -1;
         if (maxLength == 0) return 0;
         setStreamStatus(VxStreamStatusReading);
