@@ -78,10 +78,13 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
         return true;
     }
 
-    // Lets queued calls finish, then the threads end.
-    void close() {
+    // The threads end once the queue is empty. Queued calls still run, unless
+    // dropQueued: then they are released unstarted (which answers them with an error).
+    void close(bool dropQueued) {
+        std::deque<std::function<void()>> dropped;
         std::lock_guard lock(mutex_);
         closing_ = true;
+        if (dropQueued) dropped.swap(queue_);
         wake_.notify_all();
     }
 
@@ -545,9 +548,10 @@ void VxListener::Impl::run() {
         std::lock_guard lock(mutex);
         bus.reset();
     }
-    // Let running calls reply while the connection is still open: all of them after an
-    // idle end (unless stop() comes meanwhile), within drainTimeout otherwise.
-    pool->close();
+    // Let running calls reply while the connection is still open: after an idle end all
+    // of them, queued ones included (unless stop() comes meanwhile); otherwise the running
+    // ones within drainTimeout, while queued ones are not started.
+    pool->close(!idle);
     if (idle) {
         while (!pool->waitFinished(std::chrono::milliseconds(100))) {
             std::lock_guard lock(mutex);
