@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +11,7 @@
 #include "model/DADeviceModel.h"
 #include "model/DAStatusObject.h"
 #include "model/TestRecords.h"
+#include "requests/TempFiles.h"
 
 namespace {
 
@@ -20,6 +24,27 @@ Table declared(const std::vector<CPropertyDeclaration>& declarations) {
 }
 
 const std::string kCopiedString = "T@\"VxString\",C,D";
+
+const std::string kExamples = DA_SOURCE_DIR "/tests/model/declare/";
+
+// The C++ compiler this tree was configured with.
+std::string compiler() {
+    std::ifstream cache(DA_BINARY_DIR "/CMakeCache.txt");
+    for (std::string line; std::getline(cache, line);)
+        if (line.rfind("CMAKE_CXX_COMPILER:", 0) == 0) return line.substr(line.find('=') + 1);
+    return "c++";
+}
+
+// Runs a shell command; its exit status, with stdout and stderr in `output`.
+int run(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    return ::pclose(pipe);
+}
 
 }  // namespace
 
@@ -122,5 +147,53 @@ TEST(Declarations, DescriptorsOfEveryRecordClass) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(actual[i].first, expected[i].first);
         EXPECT_EQ(declared(*actual[i].second), expected[i].second) << expected[i].first;
+    }
+}
+
+// A record declared against the installed headers and library round-trips
+// through JSON, CSV and the keyed archive (the example exits 0).
+TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
+    TempFiles tmp;
+    ASSERT_FALSE(tmp.dir().empty());
+    const std::string prefix = tmp.path("prefix");
+    std::string output;
+    ASSERT_EQ(run("cmake --install " DA_BINARY_DIR " --prefix " + prefix, output), 0) << output;
+    std::string libDir;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix))
+        if (entry.path().filename() == "libdiagnostics.so") libDir = entry.path().parent_path();
+    ASSERT_FALSE(libDir.empty());
+    const std::string program = tmp.path("sensor");
+    ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + prefix +
+                      "/include/diagnostics " + kExamples + "Sensor.cpp -o " + program + " -L" +
+                      libDir + " -ldiagnostics -Wl,-rpath," + libDir,
+                  output),
+              0)
+        << output;
+    EXPECT_EQ(run(program, output), 0) << output;
+}
+
+// Mistakes in a declaration or in the use of its accessors are compile errors
+// that name the fault; the same file without a mistake compiles.
+TEST(Declarations, MistakesDoNotCompile) {
+    const std::vector<std::pair<int, std::string>> cases = {
+        {0, ""},
+        {1, "setLable"},                               // misspelt property
+        {2, "unsupported property type std::string"},  // no type string for it
+        {3, "the setter of reading"},                  // accessor names out of step
+        {4, "unsupported property type std::shared_ptr<std::string>"},
+        {5, "ObjectArg<VxString>"},  // a number given to a text property
+    };
+    for (const auto& [mistake, message] : cases) {
+        std::string output;
+        int status = run(
+            compiler() + " -std=c++20 -fsyntax-only -DMISTAKE=" + std::to_string(mistake) +
+                " -I" DA_SOURCE_DIR " -I" DA_BINARY_DIR "/generated " + kExamples + "Mistakes.cpp",
+            output);
+        if (mistake == 0) {
+            EXPECT_EQ(status, 0) << output;
+            continue;
+        }
+        EXPECT_NE(status, 0) << mistake;
+        EXPECT_NE(output.find(message), std::string::npos) << mistake << ": " << output;
     }
 }
