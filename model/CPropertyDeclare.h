@@ -12,7 +12,9 @@
 //   };
 //   CPM_DEFINE_MODEL(Sensor, CDictionaryModel);                 // in Sensor.cpp
 //
-// The forms (each used as one statement in the class body):
+// The forms, each used as one statement in the class body after
+// CPM_DECLARE_MODEL; the accessors take the access of the section they stand
+// in (normally public):
 //   CPM_PROPERTY(Type, name, setName, attributes...)
 //       a dynamic property; the setter must be "set" + the capitalised name.
 //   CPM_PROPERTY_ACCESSORS(Type, name, getter, setter, attributes...)
