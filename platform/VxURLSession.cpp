@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +96,7 @@ struct Transfer {
     Clock::time_point lastActivity = Clock::now();
     curl_off_t lastSent = 0;
     curl_off_t lastReceived = 0;
+    int lastUnsent = 0;  // bytes in the socket's send queue at the last look
     std::int64_t totalToSend = -1;
     Clock::time_point lastReport{};
 
@@ -354,6 +357,25 @@ struct Easy {
 // Why the waiting loop ended a transfer before libcurl did.
 enum class Stop { None, Cancelled, Idle, Deadline };
 
+// Bytes that libcurl has handed to the socket still leave it at the peer's pace:
+// a shrinking send queue is activity too, or a server reading a large body
+// slowly would seem idle while it drains what the connection has buffered.
+void noteUnsentBytes(CURLM* multi, Transfer& t) {
+    // The multi handle drives this one transfer: the descriptor it waits on is
+    // the transfer's connection.
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int highest = -1;
+    if (curl_multi_fdset(multi, &readable, &writable, &failed, &highest) != CURLM_OK || highest < 0)
+        return;
+    int unsent = 0;
+    if (::ioctl(highest, TIOCOUTQ, &unsent) != 0) return;
+    if (unsent < t.lastUnsent) t.lastActivity = Clock::now();
+    t.lastUnsent = unsent;
+}
+
 // Drives the transfer on the calling thread, checking between libcurl's steps
 // for cancellation, idleness and the deadline. libcurl's own result, or
 // CURLE_OK when `stop` says why the loop ended it.
@@ -377,6 +399,7 @@ CURLcode drive(CURL* h, Transfer& t, double idleSeconds, double deadlineSeconds,
                 if (msg->msg == CURLMSG_DONE) code = msg->data.result;
             break;
         }
+        noteUnsentBytes(multi, t);
         const Clock::time_point now = Clock::now();
         if (t.cancelled && t.cancelled->load()) {
             stop = Stop::Cancelled;
