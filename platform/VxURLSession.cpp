@@ -107,7 +107,11 @@ struct Transfer {
         if (!final && now - lastReport < kVxURLProgressInterval) return;
         lastReport = now;
         VxURLTransferProgress p;
-        p.bytesSent = sent;
+        // A chunked body's count includes the chunk framing; the body's own bytes
+        // are at most those read from its stream.
+        p.bytesSent = stream
+                          ? std::min<std::int64_t>(sent, static_cast<std::int64_t>(streamBytesRead))
+                          : sent;
         p.totalBytesToSend = totalToSend;
         p.bytesReceived = received;
         p.totalBytesToReceive = contentLength;
