@@ -17,7 +17,8 @@
 //     otherwise the body is sent chunked.
 //   - the request's timeout is an idle timeout: the exchange fails with
 //     VxURLErrorTimedOut when no byte has been sent or received for that long,
-//     and connecting may take no longer either. A transfer that keeps moving
+//     and connecting may take no longer either (bytes still draining from the
+//     connection's send queue count as sent). A transfer that keeps moving
 //     bytes may last any time. 0 or less means 60 seconds. A limit on the whole
 //     exchange is a separate, optional setting (VxURLLoadOptions::deadline).
 //   - cookie handling on: cookies are stored in and sent from one in-memory
