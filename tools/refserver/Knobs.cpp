@@ -61,6 +61,17 @@ bool readInt(const json& v, const char* name, int lo, int hi, std::optional<int>
     return true;
 }
 
+bool readInt64(const json& v, const char* name, long long lo, long long hi,
+               std::optional<long long>& out, std::string& error) {
+    if (!v.is_number_integer() || v.get<long long>() < lo || v.get<long long>() > hi) {
+        error = std::string("knob \"") + name + "\" must be an integer from " + std::to_string(lo) +
+                " to " + std::to_string(hi);
+        return false;
+    }
+    out = v.get<long long>();
+    return true;
+}
+
 }  // namespace
 
 std::optional<Envelope> envelopeFromName(const std::string& name) {
@@ -97,6 +108,10 @@ void Knobs::overlay(const Knobs& top) {
     take(contentType, top.contentType);
     take(members, top.members);
     take(validate, top.validate);
+    take(replyBytes, top.replyBytes);
+    take(chunked, top.chunked);
+    take(trickleMs, top.trickleMs);
+    take(readBytesPerSecond, top.readBytesPerSecond);
 }
 
 std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
@@ -161,6 +176,14 @@ std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
             k.members = v;
         } else if (name == "validate") {
             ok = readBool(v, "validate", k.validate, error);
+        } else if (name == "replyBytes") {
+            ok = readInt64(v, "replyBytes", 0, kMaxReplyBytes, k.replyBytes, error);
+        } else if (name == "chunked") {
+            ok = readBool(v, "chunked", k.chunked, error);
+        } else if (name == "trickleMs") {
+            ok = readInt(v, "trickleMs", 1, kMaxDelayMs, k.trickleMs, error);
+        } else if (name == "readBytesPerSecond") {
+            ok = readInt64(v, "readBytesPerSecond", 1, kMaxReplyBytes, k.readBytesPerSecond, error);
         } else {
             error = "unknown knob \"" + name + "\"";
             ok = false;
@@ -187,6 +210,10 @@ json Knobs::toJson() const {
     if (contentType) j["contentType"] = *contentType;
     if (members) j["members"] = *members;
     if (validate) j["validate"] = *validate;
+    if (replyBytes) j["replyBytes"] = *replyBytes;
+    if (chunked) j["chunked"] = *chunked;
+    if (trickleMs) j["trickleMs"] = *trickleMs;
+    if (readBytesPerSecond) j["readBytesPerSecond"] = *readBytesPerSecond;
     return j;
 }
 

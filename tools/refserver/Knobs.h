@@ -47,6 +47,11 @@ struct Knobs {
     std::optional<std::string> contentType;   // Content-Type of the reply
     std::optional<nlohmann::json> members;    // extra members merged into the reply object
     std::optional<bool> validate;             // check the request body of the call
+    // Delivery of large or slow bodies.
+    std::optional<long long> replyBytes;          // pad the reply body with spaces to this size
+    std::optional<bool> chunked;                  // reply without Content-Length
+    std::optional<int> trickleMs;                 // send the reply one byte per this many ms
+    std::optional<long long> readBytesPerSecond;  // read the request body at most this fast
 
     // Every knob set in `top` replaces the one here.
     void overlay(const Knobs& top);
@@ -59,6 +64,8 @@ struct Knobs {
 
 // Longest accepted "delayMs", so that a typo cannot stall a test run.
 inline constexpr int kMaxDelayMs = 120000;
+// Largest accepted "replyBytes" (the body is generated, never held whole).
+inline constexpr long long kMaxReplyBytes = 1LL << 40;
 
 std::optional<Envelope> envelopeFromName(const std::string& name);
 std::string envelopeName(Envelope e);

@@ -1,5 +1,7 @@
 #include "RefServer.h"
 
+#include "Delivery.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -117,9 +119,14 @@ RefServer::RefServer(ServerOptions options)
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         dispatch(req, res);
     };
+    // Bodies are read by the server itself, so that knobs can pace them.
+    auto reading = [this](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& reader) {
+        readAndDispatch(req, res, reader);
+    };
     server_.Get(".*", handler);
-    server_.Post(".*", handler);
-    server_.Put(".*", handler);
+    server_.Post(".*", reading);
+    server_.Put(".*", reading);
     server_.Patch(".*", handler);
     server_.Delete(".*", handler);
     server_.Options(".*", handler);
@@ -199,10 +206,9 @@ void RefServer::handleControl(const httplib::Request& req, httplib::Response& re
     }
 }
 
-void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) {
-    const CallSpec* spec = nullptr;
-    bool pathKnown = false;
-    std::vector<std::string> params;
+const CallSpec* RefServer::route(const httplib::Request& req, std::vector<std::string>& params,
+                                 bool& pathKnown) const {
+    pathKnown = false;
     for (const auto& route : routes_) {
         std::smatch m;
         if (!std::regex_match(req.path, m, route.pattern)) continue;
@@ -210,10 +216,33 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
         // HEAD is answered like GET by the HTTP library.
         const std::string method = req.method == "HEAD" ? "GET" : req.method;
         if (method != route.spec->method) continue;
-        spec = route.spec;
         for (std::size_t i = 1; i < m.size(); ++i) params.push_back(m[i].str());
-        break;
+        return route.spec;
     }
+    return nullptr;
+}
+
+void RefServer::readAndDispatch(const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+    std::optional<long long> rate;
+    std::vector<std::string> params;
+    bool pathKnown = false;
+    if (const CallSpec* spec = route(req, params, pathKnown)) {
+        std::lock_guard lock(configMutex_);
+        rate = config_.effective(spec->name).readBytesPerSecond;
+    }
+    httplib::Request full = req;
+    if (!readRequestBody(req, reader, rate, stopping_, full.body, full.files)) {
+        res.status = 400;
+        return;
+    }
+    dispatch(full, res);
+}
+
+void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) {
+    bool pathKnown = false;
+    std::vector<std::string> params;
+    const CallSpec* spec = route(req, params, pathKnown);
 
     RecordedRequest rec;
     rec.method = req.method;
@@ -319,7 +348,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
     }
     if (knobs.contentType) contentType = *knobs.contentType;
     res.status = knobs.status.value_or(out.rejectReason ? 400 : 200);
-    res.set_content(body, contentType);
+    setReplyBody(res, std::move(body), contentType, knobs, stopping_);
 }
 
 }  // namespace refserver

@@ -47,6 +47,13 @@ class RefServer {
     };
 
     void dispatch(const httplib::Request& req, httplib::Response& res);
+    // Reads a request body (paced by "readBytesPerSecond"), then dispatches.
+    void readAndDispatch(const httplib::Request& req, httplib::Response& res,
+                         const httplib::ContentReader& reader);
+    // The call that answers `req`, with the captures of its path; `pathKnown`
+    // tells whether some call has that path (for another method).
+    const CallSpec* route(const httplib::Request& req, std::vector<std::string>& params,
+                          bool& pathKnown) const;
     void handleControl(const httplib::Request& req, httplib::Response& res);
     void handleCall(const httplib::Request& req, httplib::Response& res);
     void writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
