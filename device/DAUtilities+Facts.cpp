@@ -5,14 +5,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
 #include "platform/VxDeviceAnswers.h"
+#include "platform/VxFileReading.h"
 #include "platform/VxJSON.h"
 
 const char* const DACarrierBundleInfoFile = "Info.json";
@@ -44,9 +45,11 @@ double uptimeSeconds() {
     std::string root;
     if (const char* r = std::getenv("DA_SYSFS_ROOT"); r && *r) root = r;
     while (!root.empty() && root.back() == '/') root.pop_back();
-    std::ifstream in(root + "/proc/uptime");
-    double seconds = -1;
-    if (in >> seconds && seconds >= 0) return seconds;
+    if (VxFileReadResult file = VxReadWholeFile(root + "/proc/uptime", {.limit = 4096})) {
+        char* end = nullptr;
+        const double seconds = std::strtod(file.bytes.c_str(), &end);
+        if (end != file.bytes.c_str() && std::isfinite(seconds) && seconds >= 0) return seconds;
+    }
     timespec boot{};
     if (::clock_gettime(CLOCK_BOOTTIME, &boot) == 0)
         return static_cast<double>(boot.tv_sec) + static_cast<double>(boot.tv_nsec) / 1e9;
@@ -146,10 +149,31 @@ std::int64_t DAUtilities::getWifiDeviceCount() const {
     return 0;
 }
 
+namespace {
+
+// DADefaultDateFormat reads as month/day/year hour:minute:second and a signed
+// offset, but in the formatter's pattern language its letters mean other
+// fields (DD the day of the year, YYYY the week-based year, the second MM the
+// month, SS fractions of a second). A formatter with that pattern formats
+// with this equivalent instead, keeping its locale, time zone and style.
+VxDateFormatterPtr readableFormatter(const VxDateFormatterPtr& formatter) {
+    if (formatter->dateFormat() != DADefaultDateFormat) return formatter;
+    auto readable = VxDateFormatter::formatter();
+    if (!readable) return formatter;
+    readable->setDateFormat("MM/dd/yyyy HH:mm:ss Z");
+    readable->setLocaleIdentifier(formatter->localeIdentifier());
+    readable->setTimeZoneSecondsFromGMT(formatter->secondsFromGMT());
+    readable->setFormatterBehavior(formatter->formatterBehavior());
+    readable->setTimeStyle(formatter->timeStyle());
+    return readable;
+}
+
+}  // namespace
+
 VxStringPtr DAUtilities::getCreatedDateString() const {
     VxDatePtr now = VxDate::date();
     if (VxDateFormatterPtr formatter = dateFormatter()) {
-        if (VxStringPtr text = formatter->stringFromDate(now)) return text;
+        if (VxStringPtr text = readableFormatter(formatter)->stringFromDate(now)) return text;
     }
     return vxstr(now->description());
 }

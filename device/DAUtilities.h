@@ -97,6 +97,8 @@ class DAUtilities : public VxObject {
     // Always 0.
     std::int64_t getWifiDeviceCount() const;
     // Now, formatted with dateFormatter (the date's default text without one).
+    // With the default pattern: "12/07/2026 02:24:00 +0000" (month/day/year
+    // hour:minute:second and the offset, as the pattern reads).
     VxStringPtr getCreatedDateString() const;
 
     // The value, or the null marker when it is absent.

@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <system_error>
 
 #include "model/CPropertyModel.h"
+#include "platform/VxFileReading.h"
 #include "platform/VxJSON.h"
 
 namespace {
@@ -51,14 +53,12 @@ std::string unquote(std::string_view raw) {
     return value;
 }
 
-// VERSION_ID of the file; nothing when the file has none or it is empty.
-std::optional<std::string> versionIdInFile(std::ifstream& in) {
-    constexpr std::size_t kMaxBytes = 1 << 20;  // release files are a few hundred bytes
-    std::size_t consumed = 0;
+// VERSION_ID of the release file's text; nothing when it has none or it is empty.
+std::optional<std::string> versionIdInText(const std::string& text) {
+    std::istringstream in(text);
     std::optional<std::string> found;
     std::string line;
-    while (consumed < kMaxBytes && std::getline(in, line)) {
-        consumed += line.size() + 1;
+    while (std::getline(in, line)) {
         const std::string_view entry = trim(line);
         if (entry.empty() || entry.front() == '#') continue;
         const auto equals = entry.find('=');
@@ -177,6 +177,53 @@ VxErrorPtr writeFileAtomically(const std::string& path, std::string_view bytes) 
     return nullptr;
 }
 
+// The file that `path` names once symbolic links at its last component are
+// followed (the target of a link, of a link to a link, ...). Errors: ELOOP for
+// a cycle or too long a chain.
+int followLinks(std::string* path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path->c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return 0;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(path->c_str(), target.data(), target.size());
+        if (n < 0) return errno;
+        if (static_cast<std::size_t>(n) >= target.size()) return ENAMETOOLONG;
+        target.resize(static_cast<std::size_t>(n));
+        if (!target.empty() && target.front() != '/') {
+            const auto slash = path->find_last_of('/');
+            if (slash != std::string::npos) target = path->substr(0, slash + 1) + target;
+        }
+        *path = std::move(target);
+    }
+    return ELOOP;
+}
+
+// Writes into an existing file that is not a regular one (a FIFO, a device):
+// such a destination cannot be replaced, only written. Opening does not wait
+// for a FIFO's reader (no reader gives an error); the writes themselves do.
+VxErrorPtr writeFileInPlace(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errnoError(errno, path);
+    int err = 0;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !writeAll(fd, bytes))
+        err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    return err != 0 ? errnoError(err, path) : nullptr;
+}
+
+// Writes a whole file at `path`: through symbolic links to their target, in
+// place when the target exists and is not a regular file, else atomically.
+VxErrorPtr writeFileContents(std::string path, std::string_view bytes) {
+    if (const int err = followLinks(&path); err != 0) return errnoError(err, path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) return errnoError(EISDIR, path);
+        return writeFileInPlace(path, bytes);
+    }
+    return writeFileAtomically(path, bytes);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -189,11 +236,12 @@ const std::vector<std::string>& CModelUtilities::defaultReleaseFilePaths() {
 
 VxStringPtr CModelUtilities::systemVersionFromReleaseFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
-        std::ifstream in(path);
-        if (!in.is_open()) continue;
+        VxFileReadResult file = VxReadWholeFile(path);
+        if (file.status == VxFileReadStatus::missing) continue;
+        if (!file) break;  // there, but not a readable regular file: no version
         // The first file that exists is the release information, whether or
         // not it has a version.
-        if (auto version = versionIdInFile(in)) return VxString::make(std::move(*version));
+        if (auto version = versionIdInText(file.bytes)) return VxString::make(std::move(*version));
         break;
     }
     return VxString::make(kDefaultSystemVersion);
@@ -310,7 +358,7 @@ bool CModelUtilities::writeModelArray(const VxArrayPtr& modelArray, const VxURLP
                                   "The URL is not a file URL."));
         return false;
     }
-    VxErrorPtr failure = writeFileAtomically(toCSVFile->path(), csv->str());
+    VxErrorPtr failure = writeFileContents(toCSVFile->path(), csv->str());
     const bool ok = failure == nullptr;
     vxSetError(error, std::move(failure));
     return ok;

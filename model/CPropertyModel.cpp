@@ -1,9 +1,12 @@
 #include "model/CPropertyModel.h"
 
+#include <cmath>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
 #include <type_traits>
+#include <utility>
 
 #include "model/CPropertyModelPrivate.h"
 #include "platform/VxFormat.h"
@@ -299,10 +302,21 @@ void CPropertyModel::initializeClass(const VxClass& cls) {
     if (!st) return;
     if (st->initialized.load(std::memory_order_acquire)) return;
     if (const VxClass* super = cls.superclass()) initializeClass(*super);
-    std::call_once(st->once, [st] {
-        runClassInitialisation(*st);
+    std::lock_guard lock(st->initLock);
+    if (st->initializing) return;  // called again from the class's own set-up
+    if (!st->attempted) {
+        st->initializing = true;
+        try {
+            runClassInitialisation(*st);
+        } catch (...) {
+            // Something the class's own hooks threw: the next use tries again.
+            st->initializing = false;
+            throw;
+        }
+        st->initializing = false;
+        st->attempted = true;
         if (!st->failure) st->initialized.store(true, std::memory_order_release);
-    });
+    }
     if (st->failure) throw *st->failure;
 }
 
@@ -323,6 +337,47 @@ namespace {
 using Getter = std::function<CPropertyValue(const CPropertyModel&)>;
 using Setter = std::function<bool(CPropertyModel&, const CPropertyValue&)>;
 
+// The number x as a T when T holds exactly that value; nothing otherwise (a
+// fraction into an integer, a negative number into an unsigned type, a value
+// beyond the type's range, not-a-number or infinity into an integer, 2 into a
+// boolean). Not-a-number and infinities fit the floating-point types.
+// Double into float rounds to the nearest float within the float range.
+template <class T, class X>
+std::optional<T> exactly(X x) {
+    if constexpr (std::is_same_v<T, X>) {
+        return x;
+    } else if constexpr (std::is_same_v<X, bool>) {
+        return static_cast<T>(x);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (x == X{0}) return false;
+        if (x == X{1}) return true;
+        return std::nullopt;
+    } else if constexpr (std::is_integral_v<T> && std::is_integral_v<X>) {
+        if (!std::in_range<T>(x)) return std::nullopt;
+        return static_cast<T>(x);
+    } else if constexpr (std::is_integral_v<T>) {  // from floating point
+        // [lowest, max + 1) as doubles; both bounds are powers of two (or 0).
+        constexpr double low = static_cast<double>(std::numeric_limits<T>::min());
+        constexpr double high = 2.0 * static_cast<double>(std::numeric_limits<T>::max() / 2 + 1);
+        const double d = static_cast<double>(x);
+        if (!(d >= low && d < high) || std::trunc(d) != d) return std::nullopt;
+        return static_cast<T>(d);
+    } else if constexpr (std::is_integral_v<X>) {  // integer into floating point
+        const T t = static_cast<T>(x);
+        constexpr double high = 2.0 * static_cast<double>(std::numeric_limits<X>::max() / 2 + 1);
+        if (static_cast<double>(t) >= high || static_cast<X>(t) != x) return std::nullopt;
+        return t;
+    } else if constexpr (sizeof(T) < sizeof(X)) {  // double into float
+        // A decimal fraction is never exact in either type: a double within the
+        // float range is rounded to the nearest float; beyond it, refused.
+        if (std::isfinite(x) && std::fabs(x) > static_cast<X>(std::numeric_limits<T>::max()))
+            return std::nullopt;
+        return static_cast<T>(x);
+    } else {  // float into double
+        return static_cast<T>(x);
+    }
+}
+
 template <class T>
 std::optional<T> coerce(const CPropertyValue& v) {
     if (const T* exact = std::get_if<T>(&v)) return *exact;
@@ -331,7 +386,7 @@ std::optional<T> coerce(const CPropertyValue& v) {
         std::visit(
             [&out](const auto& x) {
                 using X = std::decay_t<decltype(x)>;
-                if constexpr (std::is_arithmetic_v<X>) out = static_cast<T>(x);
+                if constexpr (std::is_arithmetic_v<X>) out = exactly<T>(x);
             },
             v);
         return out;
@@ -458,8 +513,9 @@ std::int64_t CPropertyModel::setDynamicGetterAndSetter(const VxClass& cls) {
                                                               std::move(setter)))
                         return CPropertyModelStatusNoSetter;
                 }
-                // The subclass's declaration was seen first on the walk and wins.
-                if (!attributes->objectForKey(decl.name)) attributes->setObject(attrs, decl.name);
+                // The walk goes from the class up to its ancestors: an ancestor
+                // that declares the same name again replaces the record.
+                attributes->setObject(attrs, decl.name);
             }
         }
     }

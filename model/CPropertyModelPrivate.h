@@ -27,7 +27,14 @@ struct CPropertyModel::ClassState {
     ClassHooks hooks;
     bool isRoot = false;  // CPropertyModel itself
 
-    std::once_flag once;
+    // Class-level initialisation runs once, under initLock. The lock is
+    // recursive so that the set-up may call the class's own operations (its
+    // dateFormatString or hand-written accessors may): such a call from the
+    // thread running the set-up finds `initializing` and returns at once,
+    // while other threads wait for the set-up to finish.
+    std::recursive_mutex initLock;
+    bool initializing = false;  // guarded by initLock
+    bool attempted = false;     // guarded by initLock
     std::atomic<bool> initialized{false};
     std::optional<CPropertyModelException> failure;
 

@@ -19,6 +19,11 @@ bool refuse(VxErrorPtr* error, std::int64_t code, std::string_view failureReason
     return false;
 }
 
+// A header value that would end its header line early (and start another).
+bool breaksHeaderLine(const VxStringPtr& value) {
+    return value && value->str().find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
 // The caller's disposition, else one built from name and file name (both needed).
 VxStringPtr fileDisposition(const VxStringPtr& disposition, const VxStringPtr& name,
                             const VxStringPtr& fileName) {
@@ -134,6 +139,11 @@ bool NUCStreamingMultipartFormData::appendPartWithBody(const Id& body,
     if (!given(contentDisposition)) {
         return refuse(error, NUCURLRequestErrorBadInput,
                       "Either name or contentDisposition must be non-nil");
+    }
+    // Names, file names and types go into the part's header lines as they are.
+    if (breaksHeaderLine(contentDisposition) || breaksHeaderLine(contentType)) {
+        return refuse(error, NUCURLRequestErrorBadInput,
+                      "Part headers must not contain CR, LF or NUL characters");
     }
     // Without a generator there is no boundary, so no part can be made.
     if (!generator_ || !bodyStream_) {

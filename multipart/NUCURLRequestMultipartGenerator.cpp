@@ -100,10 +100,11 @@ VxMutableURLRequestPtr NUCURLRequestMultipartGenerator::multipartFormRequestWith
         vxSetError(error, buildError);
         return nullptr;
     }
-    // The builder shares this generator; one that is not owned by a shared
-    // pointer cannot be shared and builds nothing.
+    // The builder shares this generator. One that no shared pointer owns (made
+    // on the stack, say) lends the builder a copy: the same encoding and boundary.
     auto self = std::dynamic_pointer_cast<NUCURLRequestMultipartGenerator>(
         std::const_pointer_cast<VxObject>(weak_from_this().lock()));
+    if (!self) self = vx_cast<NUCURLRequestMultipartGenerator>(copyWithZone());
     auto builder = NUCStreamingMultipartFormData::initWithURLRequest(request, self);
     if (!builder) return nullptr;
     if (constructingBodyWithBlock) constructingBodyWithBlock(builder);

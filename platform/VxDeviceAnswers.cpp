@@ -11,10 +11,10 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "platform/VxFileReading.h"
 #include "platform/VxJSON.h"
 #include "platform/VxLog.h"
 
@@ -39,15 +39,11 @@ std::string trim(std::string s) {
     return s;
 }
 
-// The trimmed contents of a small file (at most 64 KiB), or nothing.
+// The trimmed contents of a small regular file (at most 64 KiB), or nothing.
 std::optional<std::string> readSmallFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(65536, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) return std::nullopt;
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return trim(std::move(text));
+    VxFileReadResult file = VxReadWholeFile(path, {.limit = 65536});
+    if (!file) return std::nullopt;
+    return trim(std::move(file.bytes));
 }
 
 std::optional<std::string> readSys(std::string_view absolutePath) {
@@ -274,15 +270,17 @@ Id VxDeviceAnswers::copyOverride(std::string_view key, bool* present) {
         state_ = now;
         overrides_ = nullptr;
         if (now.exists) {
-            std::string problem;
-            VxDataPtr data = VxData::dataWithContentsOfFile(path, &problem);
+            VxFileReadResult file = VxReadWholeFile(path);
             VxErrorPtr error;
-            Id obj = data ? VxJSONSerialization::JSONObjectWithData(data, 0, &error) : nullptr;
+            Id obj = file ? VxJSONSerialization::JSONObjectWithData(
+                                VxData::dataWithString(file.bytes), 0, &error)
+                          : nullptr;
             overrides_ = vx_cast<VxDictionary>(obj);
             if (!overrides_ && (!reported_ || *reported_ != now)) {
                 reported_ = now;
-                if (!data)
-                    problem = "cannot be read: " + problem;
+                std::string problem;
+                if (!file)
+                    problem = file.problem;
                 else if (error)
                     problem = "is not valid JSON (" + error->localizedDescription() + ")";
                 else

@@ -103,36 +103,58 @@ class PoolQueue final : public VxDispatchQueue {
             block();
             return;
         }
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        std::exception_ptr failure;
+        // The hand-off's state is shared with the queued block, so the worker
+        // may still be notifying when the caller has already returned.
+        struct HandOff {
+            std::mutex mutex;
+            std::condition_variable cv;
+            bool done = false;     // the block has run (or will never run there)
+            bool dropped = false;  // the queue discarded it without running it
+            std::exception_ptr failure;
+            void finish(bool wasDropped) {
+                std::lock_guard l(mutex);
+                done = true;
+                dropped = wasDropped;
+                cv.notify_all();
+            }
+        };
+        // Marks the hand-off finished when the queued block is destroyed: after
+        // running it, or unrun when a stopping queue drops its pending blocks.
+        struct Completion {
+            std::shared_ptr<HandOff> handOff;
+            bool ran = false;
+            explicit Completion(std::shared_ptr<HandOff> h) : handOff(std::move(h)) {}
+            Completion(const Completion&) = delete;
+            ~Completion() { handOff->finish(!ran); }
+        };
+        auto handOff = std::make_shared<HandOff>();
+        bool queued = false;
         {
             std::lock_guard lock(state_->mutex);
             if (!state_->stopping) {
-                state_->pending.push_back([&] {
+                auto completion = std::make_shared<Completion>(handOff);
+                state_->pending.push_back([&block, completion] {
                     try {
                         block();
                     } catch (...) {
-                        failure = std::current_exception();
+                        completion->handOff->failure = std::current_exception();
                     }
-                    std::lock_guard l(m);
-                    done = true;
-                    cv.notify_one();
+                    completion->ran = true;
                 });
-            } else {
-                done = true;
+                queued = true;
             }
         }
-        if (done) {
-            // No worker will take it any more: run it here rather than never.
-            block();
-            return;
+        if (queued) {
+            state_->wake.notify_one();
+            std::unique_lock l(handOff->mutex);
+            handOff->cv.wait(l, [&] { return handOff->done; });
+            if (!handOff->dropped) {
+                if (handOff->failure) std::rethrow_exception(handOff->failure);
+                return;
+            }
         }
-        state_->wake.notify_one();
-        std::unique_lock l(m);
-        cv.wait(l, [&] { return done; });
-        if (failure) std::rethrow_exception(failure);
+        // No worker will take it any more: run it here rather than never.
+        block();
     }
 
     bool isCurrent() const override { return tCurrentQueue == state_.get(); }

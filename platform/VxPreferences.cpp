@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/VxFileReading.h"
 #include "platform/VxJSON.h"
 #include "platform/VxLog.h"
 
@@ -119,29 +120,16 @@ VxPreferences::FileState VxPreferences::statFile(const std::string& path) {
 VxDictionaryPtr VxPreferences::readFile(const std::string& path, std::string* problem,
                                         bool* missing) {
     *missing = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            *missing = true;
-        } else {
-            *problem = std::string("cannot be read: ") + std::strerror(errno);
-        }
+    VxFileReadResult file = VxReadWholeFile(path);
+    if (file.status == VxFileReadStatus::missing) {
+        *missing = true;
         return nullptr;
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buf[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *problem = std::string("cannot be read: ") + std::strerror(errno);
-            ::close(fd);
-            return nullptr;
-        }
-        if (n == 0) break;
-        bytes.insert(bytes.end(), buf, buf + n);
+    if (!file) {
+        *problem = file.problem;
+        return nullptr;
     }
-    ::close(fd);
+    std::vector<std::uint8_t> bytes(file.bytes.begin(), file.bytes.end());
     if (bytes.empty()) {
         // An empty file is what a crashed editor leaves behind; treat as corrupt.
         *problem = "is empty, not a JSON object";

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+#include "platform/VxFileReading.h"
 
 const char* const VxUTTagClassFilenameExtension = "public.filename-extension";
 const char* const VxUTTagClassMIMEType = "public.mime-type";
@@ -81,8 +81,9 @@ void VxUniformTypes::Database::addGlob(int weight, const std::string& type,
 
 std::shared_ptr<VxUniformTypes::Database> VxUniformTypes::Database::loadFromDirectory(
     const std::string& directory) {
-    std::ifstream globs(directory + "/globs2");
-    if (!globs) return nullptr;
+    VxFileReadResult globsFile = VxReadWholeFile(directory + "/globs2");
+    if (!globsFile) return nullptr;
+    std::istringstream globs(globsFile.bytes);
     auto db = std::make_shared<Database>();
     std::string line;
     // weight:type:pattern[:flags[:...]]
@@ -102,8 +103,8 @@ std::shared_ptr<VxUniformTypes::Database> VxUniformTypes::Database::loadFromDire
         db->addGlob(static_cast<int>(weight), fields[1], extension, caseSensitive);
     }
     // "alias canonical" per line.
-    std::ifstream aliases(directory + "/aliases");
-    while (aliases && std::getline(aliases, line)) {
+    std::istringstream aliases(VxReadWholeFile(directory + "/aliases").bytes);
+    while (std::getline(aliases, line)) {
         std::size_t space = line.find(' ');
         if (line.empty() || line[0] == '#' || space == std::string::npos) continue;
         db->aliases_.emplace(lowercased(line.substr(0, space)), line.substr(space + 1));

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
@@ -643,19 +642,14 @@ VxDataPtr VxData::dataWithVector(std::vector<std::uint8_t> bytes) {
     return std::make_shared<VxData>(std::move(bytes));
 }
 
-VxDataPtr VxData::dataWithContentsOfFile(const std::string& path, std::string* errorText) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errorText) *errorText = "cannot open " + path + ": " + std::strerror(errno);
+VxDataPtr VxData::dataWithContentsOfFile(const std::string& path, std::string* errorText,
+                                         std::size_t limit) {
+    VxFileReadResult file = VxReadWholeFile(path, {.limit = limit});
+    if (!file) {
+        if (errorText) *errorText = path + " " + file.problem;
         return nullptr;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        if (errorText) *errorText = "cannot read " + path;
-        return nullptr;
-    }
-    return dataWithVector(std::move(bytes));
+    return dataWithString(file.bytes);
 }
 
 bool VxData::writeToFile(const std::string& path, bool atomically) const {
@@ -763,11 +757,20 @@ std::size_t VxDate::hash() const {
 }
 
 std::string VxDate::description() const {
+    // Calendar text for years 0001 to 9999; other times (and not-a-number, which
+    // a decoded archive may hold) get a text that says so.
+    constexpr double kFirst = -62135596800.0;  // 0001-01-01 00:00:00 UTC
+    constexpr double kEnd = 253402300800.0;    // 10000-01-01 00:00:00 UTC
+    char buf[96];
+    if (!(t_ >= kFirst && t_ < kEnd)) {
+        std::snprintf(buf, sizeof buf, "(date out of range: %g seconds since 1970)", t_);
+        return buf;
+    }
     std::time_t secs = static_cast<std::time_t>(std::floor(t_));
     std::tm tm{};
     gmtime_r(&secs, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d +0000", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;
 }
 

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/VxFileReading.h"
 #include "platform/VxObject.h"
 
 class VxNull;
@@ -230,9 +231,11 @@ class VxData : public VxObject {
     static VxDataPtr dataWithBytes(const void* bytes, std::size_t length);
     static VxDataPtr dataWithString(std::string_view text);  // the UTF-8 bytes of the text
     static VxDataPtr dataWithVector(std::vector<std::uint8_t> bytes);
-    // The whole file, or nothing (and the error) when it cannot be read.
+    // The whole file, or nothing (and the error) when it cannot be read: only
+    // a regular file of at most `limit` bytes is read (see VxFileReading.h).
     static VxDataPtr dataWithContentsOfFile(const std::string& path,
-                                            std::string* errorText = nullptr);
+                                            std::string* errorText = nullptr,
+                                            std::size_t limit = kVxWholeFileLimit);
 
     const std::uint8_t* bytes() const { return bytes_.data(); }
     std::size_t length() const { return bytes_.size(); }

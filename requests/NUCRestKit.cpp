@@ -325,7 +325,9 @@ bool NUCRestKit::getStringEncoding(std::uint64_t* encoding, const VxStringPtr& f
     // a file URL.
     if (!url || (url->scheme() && !url->isFileURL())) return false;
     *encoding = 0;
-    VxDataPtr data = VxData::dataWithContentsOfFile(url->path());
+    // Text files to upload may be larger than configuration files; still bounded.
+    constexpr std::size_t kTextFileLimit = 16u << 20;
+    VxDataPtr data = VxData::dataWithContentsOfFile(url->path(), nullptr, kTextFileLimit);
     if (!data) return false;
     const std::string_view bytes = data->view();
     using namespace std::string_view_literals;

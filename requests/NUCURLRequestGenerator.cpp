@@ -306,7 +306,15 @@ VxMutableURLRequestPtr NUCURLRequestGenerator::requestWithMethod(const VxStringP
         if (queryStringBlock_) {
             query = queryStringBlock_(request, uriParameters, &queryError);
         } else {
-            query = queryStringFromParameters(uriParameters);
+            bool unexpressible = false;
+            query = encodeQuery(uriParameters, &unexpressible);
+            // Only parameters that go into the URL or a form body matter.
+            const bool used =
+                hasFormData || methodsWithParametersInURI(vxstr(request->HTTPMethod()));
+            if (unexpressible && used) {
+                return fail(error, NUCURLRequestErrorBadInput,
+                            "parameters cannot be expressed in the string encoding");
+            }
         }
         if (queryError) {
             vxSetError(error, queryError);
@@ -430,47 +438,30 @@ VxDataPtr NUCURLRequestGenerator::encodeBody(std::string_view text) const {
 }
 
 VxStringPtr NUCURLRequestGenerator::queryStringFromParameters(const Id& parameters) const {
+    bool unexpressible = false;
+    return encodeQuery(parameters, &unexpressible);
+}
+
+VxStringPtr NUCURLRequestGenerator::encodeQuery(const Id& parameters, bool* unexpressible) const {
+    *unexpressible = false;
     auto table = vx_cast<VxDictionary>(parameters);
     if (!table || table->empty()) return nullptr;
-    const GeneratorClassData& data = classData();
-    const bool utf8 = strEncoding_ == NUCStringEncodingUTF8;
     std::string out;
-    bool first = true;
     table->enumerateKeysAndObjects([&](const Id& key, const Id& value) {
-        std::size_t start = out.size();
-        if (!first) out.push_back('&');
-        std::size_t keyStart = out.size();
-        auto keyText = vx_cast<VxString>(key);
-        if (utf8) {
-            if (keyText) {
-                nuc::appendPercentEscaped(out, keyText->str(), data.keyKept);
-            } else {
-                nuc::appendPercentEscaped(out, vx::textOf(key), data.keyKept);
-            }
-        } else if (auto escaped = escapeForQuery(vx::textOf(key), true)) {
-            out += *escaped;
-        }
-        if (out.size() == keyStart) {  // empty key: the pair is skipped
-            out.resize(start);
+        if (*unexpressible) return;
+        auto escapedKey = escapeForQuery(vx::textOf(key), true);
+        std::optional<std::string> escapedValue;
+        if (value && !vx::isNull(value)) escapedValue = escapeForQuery(vx::textOf(value), false);
+        if (!escapedKey || (value && !vx::isNull(value) && !escapedValue)) {
+            *unexpressible = true;
             return;
         }
-        first = false;
-        if (!value || vx::isNull(value)) return;
-        std::size_t valueStart = out.size();
-        out.push_back('=');
-        auto valueText = vx_cast<VxString>(value);
-        if (utf8) {
-            if (valueText) {
-                nuc::appendPercentEscaped(out, valueText->str(), data.valueKept);
-            } else {
-                nuc::appendPercentEscaped(out, vx::textOf(value), data.valueKept);
-            }
-        } else if (auto escaped = escapeForQuery(vx::textOf(value), false)) {
-            out += *escaped;
-        }
-        if (out.size() == valueStart + 1) out.resize(valueStart);  // empty value: bare key
+        if (escapedKey->empty()) return;  // empty key: the pair is skipped
+        if (!out.empty()) out.push_back('&');
+        out += *escapedKey;
+        if (escapedValue && !escapedValue->empty()) out += "=" + *escapedValue;
     });
-    if (out.empty()) return nullptr;
+    if (*unexpressible || out.empty()) return nullptr;
     return vxstr(std::move(out));
 }
 

@@ -141,7 +141,9 @@ class NUCURLRequestGenerator : public VxObject, public VxCoding {
 
     // The built-in query encoder: "key=value" pairs in the table's enumeration
     // order joined with "&"; a pair with an empty value is the bare key. Nothing
-    // for an absent or null table, or when no pair is written.
+    // for an absent or null table, when no pair is written, or when a key or
+    // value cannot be expressed in the string encoding (the request builders
+    // then fail with -1001).
     VxStringPtr queryStringFromParameters(const Id& parameters) const;
 
     // Serializes the object with jsonWritingOptions into the request's body.
@@ -203,6 +205,9 @@ class NUCURLRequestGenerator : public VxObject, public VxCoding {
     std::optional<std::string> escapeForQuery(std::string_view text, bool keepBrackets) const;
     // The text in strEncoding; nothing when it cannot be expressed in it.
     VxDataPtr encodeBody(std::string_view text) const;
+    // queryStringFromParameters, telling apart "no pairs" (nothing) from a key
+    // or value the encoding cannot express (nothing, *unexpressible true).
+    VxStringPtr encodeQuery(const Id& parameters, bool* unexpressible) const;
 
     bool allowsCellularAccess_ = true;
     std::uint64_t cachePolicy_ = VxURLRequestUseProtocolCachePolicy;

@@ -5,8 +5,10 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "device/DAUtilities.h"
@@ -210,4 +212,38 @@ TEST_F(DeviceFactsTest, NumberTextsAndAuxiliarySerials) {
     for (const Id& none : {Id(), vx::null(), Id(VxArray::array())})
         EXPECT_TRUE(vx::isNull(utils->stringOrNullFromNumber(none)));
     EXPECT_FALSE(utils->getAuxHashedDeviceSerialNumberArray());
+}
+
+// The time stamp reads as its pattern does to a person: month/day/year, a
+// 24-hour time and the offset. A formatter with another pattern is used as is.
+TEST_F(DeviceFactsTest, CreatedDateReadsAsThePatternDoes) {
+    auto utils = DAUtilities::sharedInstance();
+    const std::regex stamp(R"((\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d) \+0000)");
+    const std::time_t before = std::time(nullptr);
+    const std::string created = text(utils->getCreatedDateString());
+    const std::time_t after = std::time(nullptr);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(created, m, stamp)) << created;
+    std::tm tm{};
+    tm.tm_mon = std::stoi(m[1]) - 1;
+    tm.tm_mday = std::stoi(m[2]);
+    tm.tm_year = std::stoi(m[3]) - 1900;
+    tm.tm_hour = std::stoi(m[4]);
+    tm.tm_min = std::stoi(m[5]);
+    tm.tm_sec = std::stoi(m[6]);
+    const std::time_t parsed = ::timegm(&tm);
+    EXPECT_GE(parsed, before);
+    EXPECT_LE(parsed, after);
+    EXPECT_EQ(utils->dateFormatter()->dateFormat(), DADefaultDateFormat);
+
+    auto custom = VxDateFormatter::formatter();
+    custom->setDateFormat("yyyy");
+    custom->setTimeZoneSecondsFromGMT(0);
+    auto saved = utils->dateFormatter();
+    utils->setDateFormatter(custom);
+    EXPECT_EQ(text(utils->getCreatedDateString()).size(), 4u);
+    utils->setDateFormatter(nullptr);  // the date's own text
+    EXPECT_TRUE(std::regex_match(text(utils->getCreatedDateString()),
+                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000)")));
+    utils->setDateFormatter(saved);
 }

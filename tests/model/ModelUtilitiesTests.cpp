@@ -2,11 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <thread>
 
 #include "model/CModelUtilities.h"
 #include "model/TestRecords.h"
@@ -80,6 +84,9 @@ TEST(ModelUtilities, SystemVersionFromReleaseInformation) {
     EXPECT_EQ(versionFrom({missing, bare}), "13");
     EXPECT_EQ(versionFrom({none, bare}), "1.0.0");
     EXPECT_EQ(versionFrom({dir.path().string(), bare}), "1.0.0");  // a directory has no version
+    const fs::path fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(versionFrom({fifo.string(), bare}), "1.0.0");  // read without waiting for a writer
 
     // Both cached forms agree with the machine's release information and keep
     // their first answer.
@@ -222,4 +229,62 @@ TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
         EXPECT_FALSE(error->localizedDescription().empty());
         fs::permissions(locked, fs::perms::owner_all);
     }
+}
+
+// A link at the destination stays a link and its target gets the document; a
+// destination that is not a regular file is written, never replaced.
+TEST(ModelUtilitiesCSV, WritesThroughLinksAndIntoSpecialFiles) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    auto records = VxArray::arrayWithObjects({record("Ann", 3, true)});
+    const std::string document = "alpha,beta,gamma\nAnn,3,1\n";
+    auto write = [&](const fs::path& path) {
+        VxErrorPtr error;
+        const bool ok = CModelUtilities::writeModelArray(
+            records, VxURL::fileURLWithPath(path.string()), &error);
+        EXPECT_EQ(ok, error == nullptr);
+        return ok;
+    };
+
+    // A chain of two links (one relative) to a regular file, and a dangling link.
+    const std::string target = dir.write("target.csv", "old");
+    fs::create_symlink(target, dir.path() / "hop");
+    fs::create_symlink("hop", dir.path() / "link.csv");
+    ASSERT_TRUE(write(dir.path() / "link.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "hop"));
+    EXPECT_EQ(readFile(target), document);
+    fs::create_symlink(dir.path() / "later.csv", dir.path() / "dangling.csv");
+    ASSERT_TRUE(write(dir.path() / "dangling.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "dangling.csv"));
+    EXPECT_EQ(readFile(dir.path() / "later.csv"), document);
+
+    // A link cycle is an error, not a loop.
+    fs::create_symlink("cycle-b", dir.path() / "cycle-a");
+    fs::create_symlink("cycle-a", dir.path() / "cycle-b");
+    EXPECT_FALSE(write(dir.path() / "cycle-a"));
+
+    // A device behind a link: written through, both stay what they were.
+    fs::create_symlink("/dev/null", dir.path() / "null.csv");
+    EXPECT_TRUE(write(dir.path() / "null.csv"));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    // A FIFO with a reader receives the document and stays a FIFO; without a
+    // reader the write fails at once instead of waiting.
+    const fs::path fifo = dir.path() / "pipe.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(write(fifo));
+    std::string received;
+    std::thread reader([&] { received = readFile(fifo); });
+    // The reader opens the FIFO before the writer can succeed: retry briefly.
+    bool written = false;
+    for (int i = 0; i < 200 && !written; ++i) {
+        written = write(fifo);
+        if (!written) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!written) ::close(::open(fifo.c_str(), O_WRONLY));  // release the reader
+    reader.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(received, document);
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }

@@ -19,6 +19,23 @@ CPM_DEFINE_MODEL(TMEmpty, CDictionaryModel, {"notDynamic", "T@\"VxString\",C"});
 std::atomic<int> TMCounted::initialisations{0};
 CPM_DEFINE_MODEL(TMCounted, CDictionaryModel);
 
+CPM_DEFINE_MODEL(TMReentrant, CDictionaryModel, {"value", "Ti,D"});
+std::atomic<int> TMReentrant::namesSeenDuringSetUp{-1};
+
+VxStringPtr TMReentrant::dateFormatString() {
+    // The registry is in place by the time the formatters are made.
+    VxArrayPtr names = propertyNames();
+    namesSeenDuringSetUp = names ? static_cast<int>(names->count()) : 0;
+    setOptions(0);
+    return vxstr("yyyy");
+}
+
+void TMReentrant::registerAccessors(CPropertyAccessorTable& table) {
+    (void)options();  // before the registry exists: answers, does not wait
+    table.addGetter(
+        "answer", "i@:", [](const CPropertyModel&) -> CPropertyValue { return std::int32_t{42}; });
+}
+
 CPM_DEFINE_MODEL(TMBadStruct, CDictionaryModel, {"ok", "Ti,D"}, {"point", "T{Point=dd},D"});
 CPM_DEFINE_MODEL(TMBadUnion, CDictionaryModel, {"u", "T(Either=id),D"});
 CPM_DEFINE_MODEL(TMBadArray, CDictionaryModel, {"a", "T[4i],D"});

@@ -108,6 +108,16 @@ class TMCounted : public CDictionaryModel {
     static void registerAccessors(CPropertyAccessorTable&) { ++initialisations; }
 };
 
+// Calls its own class operations while its class is being set up.
+class TMReentrant : public CDictionaryModel {
+    CPM_DECLARE_MODEL(TMReentrant)
+  public:
+    TMReentrant() = default;
+    static VxStringPtr dateFormatString();
+    static void registerAccessors(CPropertyAccessorTable& table);
+    static std::atomic<int> namesSeenDuringSetUp;  // -1 until dateFormatString ran
+};
+
 // Dynamic properties of types without accessor pairs, declared as descriptor
 // texts (as a record read from data would be).
 #define TM_BAD_RECORD(Name)                \

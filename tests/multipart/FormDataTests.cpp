@@ -2,6 +2,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -155,6 +156,86 @@ TEST(FormData, AppendRefusalsLeaveTheBodyAsItWas) {
     EXPECT_EQ(header(request, "Content-Length"), std::to_string(body.size()));
     EXPECT_NE(body.find("\r\n\r\nabc\r\n--B\r\n"), std::string::npos);
     EXPECT_NE(body.find("\r\n\r\nxyz\r\n--B--\r\n"), std::string::npos);
+}
+
+// A name, file name, disposition or type with CR, LF or NUL would write header
+// lines of the caller's choosing into the body: every append refuses it.
+TEST(FormData, LineBreaksInPartHeadersAreRefused) {
+    TempFiles tmp;
+    auto file = VxURL::fileURLWithPath(tmp.write("a.txt", "abc"));
+    auto broken = VxURL::fileURLWithPath(tmp.write("b\r\nX-Injected: 1.txt", "abc"));
+    const std::string refused = "-1001 Part headers must not contain CR, LF or NUL characters";
+    auto g = makeGenerator();
+    auto request = g->multipartFormRequestWithMethod(
+        vxstr("POST"), vxstr("up"), nullptr, nullptr,
+        [&](const std::shared_ptr<NUCMultipartFormData>& form) {
+            auto data = VxData::dataWithString("v");
+            auto stream = [] { return VxInputStream::inputStreamWithData(VxData::data()); };
+            const std::string nul("x\0y", 3);
+            const struct {
+                const char* what;
+                std::function<bool(VxErrorPtr*)> append;
+            } cases[] = {
+                {"name LF",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithFormData(data, vxstr("x\"\nX-Injected: 1"), nullptr,
+                                                         nullptr, e);
+                 }},
+                {"name CR",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithFileData(data, vxstr("x\r"), vxstr("f"), nullptr,
+                                                         vxstr("a/b"), e);
+                 }},
+                {"file name",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithInputStream(
+                         stream(), vxstr("n"), vxstr("f\r\nX: 1"), nullptr, 0, vxstr("a/b"), e);
+                 }},
+                {"file name from URL",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithFileURL(broken, vxstr("n"), nullptr, e);
+                 }},
+                {"disposition NUL",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithFileURL(file, nullptr, vxstr(nul), e);
+                 }},
+                {"type",
+                 [&](VxErrorPtr* e) {
+                     return form->appendPartWithFileURL(file, vxstr("n"), vxstr("f"), nullptr,
+                                                        vxstr("text/plain\r\nX: 1"), e);
+                 }},
+            };
+            for (const auto& c : cases) {
+                VxErrorPtr error;
+                EXPECT_FALSE(c.append(&error)) << c.what;
+                EXPECT_EQ(failure(error), refused) << c.what;
+            }
+            // The builder stays usable.
+            EXPECT_TRUE(form->appendPartWithFormData(data, vxstr("ok"), nullptr, nullptr));
+        });
+    ASSERT_TRUE(request);
+    EXPECT_EQ(drain(request->HTTPBodyStream()),
+              "--B\r\nContent-Disposition: form-data; name=\"ok\"\r\n\r\nv\r\n--B--\r\n");
+}
+
+// A generator that no shared pointer owns builds requests like any other.
+TEST(FormData, GeneratorOnTheStackBuildsBodies) {
+    NUCURLRequestMultipartGenerator g;
+    g.setPartBoundary(vxstr("S"));
+    VxErrorPtr error;
+    bool called = false;
+    auto request = g.multipartFormRequestWithMethod(
+        vxstr("POST"), VxURL::URLWithString("http://h.example/x"), nullptr, &error,
+        [&](const std::shared_ptr<NUCMultipartFormData>& form) {
+            called = true;
+            EXPECT_TRUE(form->appendPartWithFormData(VxData::dataWithString("1"), vxstr("a"),
+                                                     nullptr, nullptr));
+        });
+    EXPECT_TRUE(called);
+    ASSERT_TRUE(request) << failure(error);
+    EXPECT_EQ(header(request, "Content-Type"), "multipart/form-data; boundary=S");
+    EXPECT_EQ(drain(request->HTTPBodyStream()),
+              "--S\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--S--\r\n");
 }
 
 TEST(FormData, WritesTheBodyToAFile) {

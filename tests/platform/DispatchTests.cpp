@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 #include <numeric>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -93,6 +94,38 @@ TEST(Dispatch, GlobalQueueRunsConcurrentlyAndSerialQueuesDrain) {
     }  // destruction runs what is still pending
     ASSERT_EQ(order.size(), 21u);
     EXPECT_EQ(order.back(), 99);
+}
+
+// Many short hand-offs from several threads: each block runs exactly once, on
+// the queue, and every caller returns only after its block has run (a worker
+// that finishes before the caller waits must not make it run the block again).
+TEST(Dispatch, SyncRunsEachBlockOnceEvenWhenTheWorkerIsFirst) {
+    constexpr int kThreads = 3;
+    constexpr int kCalls = 1500;
+    std::atomic<int> ran{0};
+    std::atomic<int> offQueue{0};
+    std::atomic<int> lateReturns{0};
+    auto queue = VxDispatchQueue::serialQueue("sync-test");
+    std::vector<std::thread> callers;
+    for (int t = 0; t < kThreads; ++t) {
+        callers.emplace_back([&] {
+            for (int i = 0; i < kCalls; ++i) {
+                bool mine = false;
+                queue->sync([&] {
+                    if (!queue->isCurrent()) ++offQueue;
+                    mine = true;
+                    ++ran;
+                });
+                if (!mine) ++lateReturns;
+            }
+        });
+    }
+    for (auto& c : callers) c.join();
+    EXPECT_EQ(ran.load(), kThreads * kCalls);
+    EXPECT_EQ(offQueue.load(), 0);
+    EXPECT_EQ(lateReturns.load(), 0);
+    // An exception thrown by the block reaches the caller.
+    EXPECT_THROW(queue->sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
 }
 
 TEST(Dispatch, SemaphoreCountsAndTimesOut) {

@@ -2,6 +2,7 @@
 // dictionaries with any keys, mutability and copies, URLs, descriptions, the
 // class registry, errors and formatting.
 #include <gtest/gtest.h>
+#include <limits>
 
 #include <cmath>
 
@@ -203,6 +204,28 @@ TEST(Values, URLsParseResolveAndDecompose) {
     auto dir = VxURL::URLWithString("http://h/base")->URLByAppendingPathComponent("");
     EXPECT_EQ(dir->absoluteString(), "http://h/base/");
     EXPECT_EQ(VxURL::URLWithString("http://[::1]:80/")->host()->str(), "::1");
+}
+
+// Dates outside years 1 to 9999, and not-a-number (a decoded archive can hold
+// any double), get a defined text rather than a cast out of range.
+TEST(Values, DateDescriptionsAtTheEdges) {
+    const struct {
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {0, "1970-01-01 00:00:00 +0000"},
+        {-0.5, "1969-12-31 23:59:59 +0000"},
+        {-62135596800.0, "0001-01-01 00:00:00 +0000"},
+        {253402300799.0, "9999-12-31 23:59:59 +0000"},
+        {253402300800.0, "(date out of range: 2.53402e+11 seconds since 1970)"},
+        {-62135596801.0, "(date out of range: -6.21356e+10 seconds since 1970)"},
+        {1e300, "(date out of range: 1e+300 seconds since 1970)"},
+        {-std::numeric_limits<double>::infinity(), "(date out of range: -inf seconds since 1970)"},
+        {std::numeric_limits<double>::quiet_NaN(), "(date out of range: nan seconds since 1970)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VxDate::dateWithTimeIntervalSince1970(c.seconds)->description(), c.text)
+            << c.seconds;
 }
 
 TEST(Values, DescriptionsAndStrings) {

@@ -246,6 +246,42 @@ TEST(Generator, FormBodiesAndIgnoredParameters) {
     EXPECT_EQ(header(r, "Content-Type"), "application/x-www-form-urlencoded; charset=iso-8859-1");
 }
 
+// Text that the string encoding cannot express is an input error (-1001) for
+// query strings and form bodies alike, never a pair silently cut short.
+TEST(Generator, ParametersTheEncodingCannotExpressFail) {
+    const char* zoe = "Zo\xC3\xAB \xE2\x82\xAC";  // "Zoë €": ë is Latin 1, € is not
+    struct Case {
+        std::uint64_t encoding;
+        std::pair<std::string, Id> pair;
+    };
+    const Case cases[] = {
+        {1, {"name", vxstr(zoe)}},          // ASCII: value
+        {5, {"name", vxstr(zoe)}},          // ISO Latin 1: the euro sign
+        {5, {"\xE2\x82\xAC", vxstr("1")}},  // a key
+        {1, {"\xC3\xAB", VxNull::null()}},  // a bare key
+    };
+    for (const Case& c : cases) {
+        auto g = generatorWithBase();
+        g->setStringEncoding(c.encoding);
+        auto p = VxDictionary::dictionaryWithPairs({{"a", vxstr("1")}, c.pair});
+        EXPECT_EQ(g->queryStringFromParameters(p), nullptr) << c.encoding;
+        for (const char* method : {"GET", "POST"}) {
+            VxErrorPtr error;
+            EXPECT_FALSE(make(g, method, "items", p, true, &error)) << method;
+            expectError(error, -1001, "parameters cannot be expressed in the string encoding");
+        }
+        // A body method without form data does not use the parameters at all.
+        VxErrorPtr error;
+        EXPECT_TRUE(make(g, "POST", "items", p, false, &error));
+        EXPECT_FALSE(error);
+    }
+    // What Latin 1 can express is sent in Latin 1.
+    auto g = generatorWithBase();
+    g->setStringEncoding(5);
+    auto r = make(g, "POST", "items", params({{"name", vxstr("Zo\xC3\xAB")}}), true);
+    EXPECT_EQ(body(r), "name=Zo%EB");
+}
+
 TEST(Generator, QueryStringBlockReplacesTheEncoder) {
     auto g = generatorWithBase();
     VxURLRequestPtr seen;

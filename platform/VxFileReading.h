@@ -1,0 +1,38 @@
+#pragma once
+// Reading a small file whole, safely.
+//
+// Every file the system reads in one piece (preferences, device answers,
+// release and sysfs files, bundle information) goes through VxReadWholeFile:
+// the file is opened without blocking (a FIFO cannot stall the caller), only a
+// regular file is read (a FIFO, a device or a directory is refused, also
+// behind a symbolic link), and at most `limit` bytes are accepted (a larger
+// file is refused, not truncated). The result says why a file was not read,
+// in words fit for one log line.
+
+#include <cstddef>
+#include <string>
+
+// Large enough for every configuration or answer file the system reads.
+inline constexpr std::size_t kVxWholeFileLimit = 1 << 20;
+
+enum class VxFileReadStatus {
+    ok,
+    missing,         // no file at the path (or a path component is not a directory)
+    notRegularFile,  // a FIFO, socket, device or directory
+    tooLarge,        // more than the limit
+    unreadable,      // permission or I/O failure
+};
+
+struct VxFileReadResult {
+    VxFileReadStatus status = VxFileReadStatus::missing;
+    std::string bytes;    // the file's contents when status is ok
+    std::string problem;  // what went wrong, e.g. "is not a regular file"
+    explicit operator bool() const { return status == VxFileReadStatus::ok; }
+};
+
+struct VxFileReadOptions {
+    std::size_t limit = kVxWholeFileLimit;
+    bool followLinks = true;  // false: a symbolic link at the path itself is refused
+};
+
+VxFileReadResult VxReadWholeFile(const std::string& path, const VxFileReadOptions& options = {});
