@@ -97,6 +97,8 @@ void Knobs::overlay(const Knobs& top) {
     take(contentType, top.contentType);
     take(members, top.members);
     take(validate, top.validate);
+    take(requireSession, top.requireSession);
+    take(corruptUpload, top.corruptUpload);
 }
 
 std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
@@ -161,6 +163,10 @@ std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
             k.members = v;
         } else if (name == "validate") {
             ok = readBool(v, "validate", k.validate, error);
+        } else if (name == "requireSession") {
+            ok = readBool(v, "requireSession", k.requireSession, error);
+        } else if (name == "corruptUpload") {
+            ok = readBool(v, "corruptUpload", k.corruptUpload, error);
         } else {
             error = "unknown knob \"" + name + "\"";
             ok = false;
@@ -187,6 +193,8 @@ json Knobs::toJson() const {
     if (contentType) j["contentType"] = *contentType;
     if (members) j["members"] = *members;
     if (validate) j["validate"] = *validate;
+    if (requireSession) j["requireSession"] = *requireSession;
+    if (corruptUpload) j["corruptUpload"] = *corruptUpload;
     return j;
 }
 

@@ -47,6 +47,8 @@ struct Knobs {
     std::optional<std::string> contentType;   // Content-Type of the reply
     std::optional<nlohmann::json> members;    // extra members merged into the reply object
     std::optional<bool> validate;             // check the request body of the call
+    std::optional<bool> requireSession;       // refuse device calls without an issued session id
+    std::optional<bool> corruptUpload;        // damage an upload's first byte as it arrives
 
     // Every knob set in `top` replaces the one here.
     void overlay(const Knobs& top);

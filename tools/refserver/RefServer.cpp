@@ -18,6 +18,8 @@ using json = nlohmann::json;
 using ojson = nlohmann::ordered_json;
 
 constexpr const char* kControlPrefix = "/_control/";
+// Longest part of an upload's body that the request log keeps.
+constexpr std::size_t kLoggedUploadBytes = 1024 * 1024;
 
 // Header entries that the HTTP library adds to every request for the peer's
 // and its own address; they are not part of what the client sent.
@@ -104,6 +106,7 @@ RefServer::RefServer(ServerOptions options)
     : options_(std::move(options)),
       config_(options_.startKnobs),
       sessions_(options_.defaultSessionId) {
+    if (!options_.storeDirectory.empty()) store_ = std::make_unique<Store>(options_.storeDirectory);
     std::string prefix = "^(?:.*/)?";
     if (!options_.basePath.empty()) {
         std::string base = options_.basePath;
@@ -111,8 +114,15 @@ RefServer::RefServer(ServerOptions options)
         if (base.back() != '/') base += '/';
         prefix = "^" + regexEscape(base);
     }
-    for (const auto& spec : callTable())
+    for (const auto& spec : callTable()) {
         routes_.push_back({&spec, std::regex(prefix + spec.pathPattern + "$")});
+        // Upload bodies may be larger than memory: they are streamed.
+        if (spec.name == "upload")
+            server_.Post(
+                prefix + spec.pathPattern + "$",
+                [this](const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& reader) { handleCall(req, res, &reader); });
+    }
 
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         dispatch(req, res);
@@ -191,15 +201,20 @@ void RefServer::handleControl(const httplib::Request& req, httplib::Response& re
             config_ = options_.startKnobs;
         }
         log_.clear();
+        sessions_.forget();
         sendJson(res, 200, {{"status", "ok"}});
     } else if (what == "requests" && req.method == "GET") {
         sendJson(res, 200, log_.toJson());
+    } else if (what == "store" && req.method == "GET") {
+        if (!store_) return sendError(res, 404, "no store is kept: start with --store DIR");
+        sendJson(res, 200, ojson(store_->listing()));
     } else {
         sendError(res, 404, "unknown control request " + req.method + " " + req.path);
     }
 }
 
-void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) {
+void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader* reader) {
     const CallSpec* spec = nullptr;
     bool pathKnown = false;
     std::vector<std::string> params;
@@ -222,7 +237,21 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
     for (const auto& [name, value] : req.headers)
         if (!isInjectedHeader(name)) rec.headers.emplace_back(name, value);
     rec.body = req.body;
+    rec.bodySize = req.body.size();
     rec.call = spec ? spec->name : "";
+
+    Knobs knobs;
+    if (spec) {
+        std::lock_guard lock(configMutex_);
+        knobs = config_.effective(spec->name);
+    }
+    std::unique_ptr<UploadReceiver> received;
+    if (reader) {
+        received = std::make_unique<UploadReceiver>(store_ && spec ? store_->partialUploadPath()
+                                                                   : std::string());
+        receiveUpload(*reader, knobs, *received, rec.body);
+        rec.bodySize = received->size();
+    }
     log_.add(std::move(rec));
 
     if (!spec) {
@@ -234,11 +263,6 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
         return;
     }
 
-    Knobs knobs;
-    {
-        std::lock_guard lock(configMutex_);
-        knobs = config_.effective(spec->name);
-    }
     if (knobs.delayMs) sleepFor(*knobs.delayMs);
     if (knobs.drop.value_or(false)) {
         if (!dropConnection(req))
@@ -248,8 +272,65 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
     }
 
     CallOutput out;
-    spec->handler(CallInput{req, params, knobs, sessions_}, out);
+    const CallInput in{req, params, knobs, sessions_, received.get()};
+    if (spec->name == "session" || spec->name == "strings" || checkSession(in, out))
+        spec->handler(in, out);
+    if (!out.rejectReason) keep(spec, req, received.get(), out);
     writeReply(spec, knobs, out, res);
+}
+
+void RefServer::receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
+                              UploadReceiver& body, std::string& logged) {
+    bool corrupt = knobs.corruptUpload.value_or(false);
+    bool writable = true;
+    reader([&](const char* data, std::size_t length) {
+        if (length == 0) return true;
+        if (logged.size() < kLoggedUploadBytes)
+            logged.append(data, std::min(length, kLoggedUploadBytes - logged.size()));
+        if (corrupt) {
+            // Damage in transit: the first byte arrives with every bit flipped.
+            std::string damaged(data, length);
+            damaged[0] = static_cast<char>(~damaged[0]);
+            corrupt = false;
+            writable = body.add(damaged.data(), damaged.size()) && writable;
+            return true;
+        }
+        writable = body.add(data, length) && writable;
+        return true;
+    });
+    if (corrupt) body.add("\0", 1);  // an empty body gains a stray byte
+    body.finish();
+    if (!writable) {
+        std::fprintf(stderr, "refserver: cannot write the upload to %s\n",
+                     body.partialPath().c_str());
+        body.discard();
+    }
+}
+
+void RefServer::keep(const CallSpec* spec, const httplib::Request& req, UploadReceiver* body,
+                     CallOutput& out) {
+    if (!store_) return;
+    if (spec->name == "upload" && body) {
+        const json description = {
+            {"testId", out.members.value("testId", "")},
+            {"dataId", out.members.value("dataId", "")},
+            {"size", body->size()},
+            {"md5", body->md5()},
+            {"sequence", req.get_header_value("ZET-file-sequence")},
+            {"total", req.get_header_value("ZET-total-files")},
+            {"deviceId", req.get_header_value("Diagnostic-Device-ID")},
+            {"sessionId", req.get_header_value("Diagnostic-Session-ID")},
+        };
+        if (body->partialPath().empty() || !store_->keepUpload(*body, description)) {
+            out.rejectStatus = 500;
+            out.rejectCode = "StoreFailed";
+            out.rejectReason = "the upload could not be stored";
+        }
+    } else if (spec->name == "enroll") {
+        store_->keepEnrolled(out.members.value("devices", json::object()));
+    } else if (spec->name == "results" || spec->name == "profile" || spec->name == "clientstatus") {
+        store_->keepBody(spec->name, req.body);
+    }
 }
 
 void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
@@ -264,7 +345,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
     } else if (mode == BodyMode::Envelope) {
         ojson reply = ojson::object();
         if (out.rejectReason) {
-            reply["status"] = {{"code", "BadRequest"}, {"reason", *out.rejectReason}};
+            reply["status"] = {{"code", out.rejectCode}, {"reason", *out.rejectReason}};
         } else {
             const std::string word = knobs.responseWord.value_or(spec->successWord);
             // A call without a success word answers with the status form unless
@@ -318,7 +399,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
         }
     }
     if (knobs.contentType) contentType = *knobs.contentType;
-    res.status = knobs.status.value_or(out.rejectReason ? 400 : 200);
+    res.status = knobs.status.value_or(out.rejectReason ? out.rejectStatus : 200);
     res.set_content(body, contentType);
 }
 
