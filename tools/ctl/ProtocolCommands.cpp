@@ -292,23 +292,31 @@ int runStrings(const std::string& bundle, const Globals& globals) {
         complain("strings: " + bundle + " cannot be a bundle directory");
         return kUsage;
     }
+    // A failed download leaves an earlier table in place: only a new file counts.
+    const std::string table = directory + "/Base.lproj/Localizable.strings";
+    struct stat before {
+    }, after{};
+    const bool existed = ::stat(table.c_str(), &before) == 0;
+
     DAConnectionManagerPtr m = manager();
     ProgressLine progress(stderr, showProgress(globals));
     TransferProgress attached(*m, progress);
     m->saveLocalizationToBundleURL(VxURL::fileURLWithPath(directory, true));
 
-    const std::string table = directory + "/Base.lproj/Localizable.strings";
-    const auto size = std::filesystem::file_size(table, ec);
-    if (ec) {
+    const bool arrived =
+        ::stat(table.c_str(), &after) == 0 && (!existed || after.st_ino != before.st_ino ||
+                                               after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+                                               after.st_mtim.tv_nsec != before.st_mtim.tv_nsec);
+    if (!arrived) {
         progress.clear();
-        complain("strings: no strings table arrived within 5 seconds (see the log); " + table +
-                 " is missing");
+        complain("strings: no strings table arrived within 5 seconds (see the log)" +
+                 std::string(existed ? "; the earlier " + table + " is unchanged" : ""));
         return kRefused;
     }
     progress.finish();
     auto summary = VxMutableDictionary::dictionary();
     summary->setObject(vxstr(table), "file");
-    summary->setObject(VxNumber::numberWithUnsignedLongLong(size), "size");
+    summary->setObject(VxNumber::numberWithLongLong(after.st_size), "size");
     printJson(summary, globals);
     return kAccepted;
 }
