@@ -221,14 +221,19 @@ VxDictionaryPtr DAConnectionManager::performProtocolCall(const char* tag, const 
 
 bool DAConnectionManager::sessionForSerialNumber(const VxStringPtr& serialNumber,
                                                  VxErrorPtr* error) {
+    return openSessionForSerialNumber(serialNumber, error) != nullptr;
+}
+
+VxStringPtr DAConnectionManager::openSessionForSerialNumber(const VxStringPtr& serialNumber,
+                                                            VxErrorPtr* error) {
     vxSetError(error, nullptr);
-    if (!serialNumber || serialNumber->empty()) return false;
+    if (!serialNumber || serialNumber->empty()) return nullptr;
 
     DAUtilitiesPtr utilities = DAUtilities::sharedInstance();
     VxStringPtr identifier = utilities->uuidHashFromString(serialNumber);
     VxStringPtr platform = utilities->appPlatform();
     VxStringPtr version = utilities->applicationVersion();
-    if (!identifier || !platform || !version) return false;
+    if (!identifier || !platform || !version) return nullptr;
     auto body = VxDictionary::dictionaryWithPairs(
         {{"identifier", identifier}, {"platform", platform}, {"appVersion", version}});
 
@@ -239,10 +244,10 @@ bool DAConnectionManager::sessionForSerialNumber(const VxStringPtr& serialNumber
         performProtocolCall("[Session]", "POST", vxstr("session"), body, nullptr, &failure);
     if (!reply) {
         vxSetError(error, failure);
-        return false;
+        return nullptr;
     }
     Id sessionId = reply->objectForKey("sessionId");
     setSessionIdStr(vx_cast<VxString>(sessionId));
     DALog(6, "[Session] < Session ID: %@", sessionId);
-    return vx::nonEmptyString(sessionIdStr()) != nullptr;
+    return vx::nonEmptyString(sessionId);
 }

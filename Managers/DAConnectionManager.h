@@ -77,6 +77,13 @@ class DAConnectionManager : public VxObject {
     // Opens a session for the serial number and stores the server's identifier
     // in sessionIdStr; true when a non-empty identifier came back.
     bool sessionForSerialNumber(const VxStringPtr& serialNumber, VxErrorPtr* error = nullptr);
+    // The same session call, giving the non-empty identifier that this call
+    // obtained (nothing where sessionForSerialNumber gives false). It still
+    // stores the reply's identifier in sessionIdStr; callers that run at the
+    // same time use the result, since the shared slot may already hold another
+    // call's identifier.
+    VxStringPtr openSessionForSerialNumber(const VxStringPtr& serialNumber,
+                                           VxErrorPtr* error = nullptr);
 
     // Device calls. Each sends sessionIdStr as "Diagnostic-Session-ID" and is
     // refused (failure value, no error, nothing sent) while no session is held.

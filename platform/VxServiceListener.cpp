@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -77,10 +78,13 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
         return true;
     }
 
-    // Lets queued calls finish, then the threads end.
-    void close() {
+    // The threads end once the queue is empty. Queued calls still run, unless
+    // dropQueued: then they are released unstarted (which answers them with an error).
+    void close(bool dropQueued) {
+        std::deque<std::function<void()>> dropped;
         std::lock_guard lock(mutex_);
         closing_ = true;
+        if (dropQueued) dropped.swap(queue_);
         wake_.notify_all();
     }
 
@@ -135,6 +139,9 @@ class ReplySlot {
         : bus_(std::move(bus)), call_(std::move(call)), what_(std::move(what)) {}
 
     ~ReplySlot() { fail(VxServiceErrors::kNoReply, "the call ended without a reply"); }
+
+    // Kept until the slot goes, that is until the call has been answered.
+    void holdWhileOpen(std::shared_ptr<void> token) { token_ = std::move(token); }
 
     void answer(std::optional<std::string> text) {
         std::lock_guard lock(mutex_);
@@ -191,6 +198,7 @@ class ReplySlot {
     sdbus::MethodCall call_;
     const std::string what_;
     bool answered_ = false;
+    std::shared_ptr<void> token_;
 };
 
 // Owned by every copy of a reply callback: when the last copy goes without a reply,
@@ -204,6 +212,8 @@ struct ReplyGuard {
 struct ClientEntry {
     std::shared_ptr<VxListenerConnection> connection;
     bool accepted = false;
+    // Set when the client leaves the bus; its queued calls are then not started.
+    std::atomic<bool> gone{false};
 };
 
 std::string describeException(std::exception_ptr error) {
@@ -255,12 +265,20 @@ bool VxListenerConnection::isResumed() const {
 // ---------------------------------------------------------------------------------------
 // VxListener
 
-struct VxListener::Impl {
+struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     explicit Impl(VxListener& o, VxListenerConfiguration c) : owner(o), config(std::move(c)) {}
 
     void run();
     void onCall(sdbus::MethodCall call, const std::shared_ptr<sdbus::IConnection>& bus,
-                const std::shared_ptr<DeliveryPool>& pool);
+                const std::shared_ptr<DeliveryPool>& pool, std::chrono::milliseconds maxQueueWait);
+    // Counts a call from its arrival until its reply has gone: the result of
+    // callArrived() is released when the call ends.
+    std::shared_ptr<void> callArrived();
+    void callEnded();
+    // Ends the loop once no call has run for `idle`.
+    void watchIdle(std::chrono::milliseconds idle, const std::shared_ptr<sdbus::IConnection>& bus);
+    // Gives up the name and hands the calls that reached us meanwhile to the pool.
+    void leaveIdle(sdbus::IConnection& bus, const std::string& busName);
     std::shared_ptr<ClientEntry> clientFor(const std::string& peer);
     void onNameOwnerChanged(sdbus::Message& message);
 
@@ -273,7 +291,83 @@ struct VxListener::Impl {
     bool running = false;
     std::shared_ptr<sdbus::IConnection> bus;  // set while the loop runs
     std::map<std::string, std::shared_ptr<ClientEntry>> clients;
+    // Idle tracking: calls not yet finished, and when the last call arrived or ended.
+    std::size_t callsInFlight = 0;
+    std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+    std::condition_variable activity;
+    bool idleExpired = false;
+    bool watchEnd = false;
+    bool endedIdle = false;
 };
+
+namespace {
+
+// Releases its call's place in the count of calls in flight.
+class CallInFlight {
+  public:
+    explicit CallInFlight(std::weak_ptr<VxListener::Impl> impl) : impl_(std::move(impl)) {}
+    ~CallInFlight() {
+        if (auto impl = impl_.lock()) impl->callEnded();
+    }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+
+  private:
+    std::weak_ptr<VxListener::Impl> impl_;
+};
+
+}  // namespace
+
+std::shared_ptr<void> VxListener::Impl::callArrived() {
+    {
+        std::lock_guard lock(mutex);
+        ++callsInFlight;
+        lastActivity = std::chrono::steady_clock::now();
+    }
+    return std::make_shared<CallInFlight>(weak_from_this());
+}
+
+void VxListener::Impl::callEnded() {
+    std::lock_guard lock(mutex);
+    --callsInFlight;
+    lastActivity = std::chrono::steady_clock::now();
+    activity.notify_all();
+}
+
+void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
+                                 const std::shared_ptr<sdbus::IConnection>& connection) {
+    std::unique_lock lock(mutex);
+    while (!watchEnd) {
+        if (callsInFlight > 0) {
+            activity.wait(lock);
+            continue;
+        }
+        const auto deadline = lastActivity + idle;
+        if (std::chrono::steady_clock::now() < deadline) {
+            activity.wait_until(lock, deadline);
+            continue;
+        }
+        idleExpired = true;
+        try {
+            connection->leaveEventLoop();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
+        }
+        return;
+    }
+}
+
+void VxListener::Impl::leaveIdle(sdbus::IConnection& connection, const std::string& busName) {
+    // Calls sent to the name before the bus took it back reach us before the reply to
+    // ReleaseName; the ones after go to a new instance. Answer every one that came.
+    try {
+        connection.releaseName(busName);
+        while (connection.processPendingRequest()) {
+        }
+    } catch (const sdbus::Error& e) {
+        listenerLog(kLogError, std::string("while giving up the name: ") + e.what());
+    }
+}
 
 VxListener& VxListener::serviceListener() {
     static VxListener listener;
@@ -338,6 +432,16 @@ std::size_t VxListener::connectionCount() const {
     return impl_->clients.size();
 }
 
+std::size_t VxListener::callsInProgress() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->callsInFlight;
+}
+
+bool VxListener::endedIdle() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->endedIdle;
+}
+
 void VxListener::Impl::run() {
     VxListenerConfiguration cfg;
     {
@@ -347,6 +451,7 @@ void VxListener::Impl::run() {
             return;
         }
         failure.clear();
+        endedIdle = false;
         if (stopRequested) return;
         running = true;
         cfg = config;
@@ -382,10 +487,11 @@ void VxListener::Impl::run() {
         object = sdbus::createObject(*connection, cfg.endpoint.objectPath);
         std::weak_ptr<sdbus::IConnection> weakBus = connection;
         for (const auto& methodName : cfg.methodNames) {
-            object->registerMethod(cfg.endpoint.interfaceName, methodName, "", "as",
-                                   [this, weakBus, pool](sdbus::MethodCall call) {
-                                       onCall(std::move(call), weakBus.lock(), pool);
-                                   });
+            object->registerMethod(
+                cfg.endpoint.interfaceName, methodName, "", "as",
+                [this, weakBus, pool, maxWait = cfg.maxQueueWait](sdbus::MethodCall call) {
+                    onCall(std::move(call), weakBus.lock(), pool, maxWait);
+                });
         }
         object->finishRegistration();
         connection->requestName(cfg.endpoint.busName);
@@ -401,6 +507,18 @@ void VxListener::Impl::run() {
         std::lock_guard lock(mutex);
         bus = connection;
         loop = !stopRequested;
+        idleExpired = false;
+        watchEnd = false;
+        lastActivity = std::chrono::steady_clock::now();
+    }
+    std::thread watchdog;
+    if (loop && cfg.idleTimeout.count() > 0) {
+        try {
+            watchdog = std::thread(
+                [this, idle = cfg.idleTimeout, connection] { watchIdle(idle, connection); });
+        } catch (const std::system_error& e) {
+            listenerLog(kLogError, std::string("cannot start the idle timer: ") + e.what());
+        }
     }
     std::string ended;
     if (loop) {
@@ -413,12 +531,33 @@ void VxListener::Impl::run() {
             listenerLog(kLogInfo, ended);
         }
     }
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex);
+        watchEnd = true;
+        activity.notify_all();
+        idle = idleExpired && !stopRequested && ended.empty();
+    }
+    if (watchdog.joinable()) watchdog.join();
+    if (idle) {
+        listenerLog(kLogInfo, "no calls for " + std::to_string(cfg.idleTimeout.count()) +
+                                  " ms; giving up " + cfg.endpoint.busName);
+        leaveIdle(*connection, cfg.endpoint.busName);
+    }
     {
         std::lock_guard lock(mutex);
         bus.reset();
     }
-    // Let running calls reply while the connection is still open.
-    pool->close();
+    // Let running calls reply while the connection is still open: after an idle end all
+    // of them, queued ones included (unless stop() comes meanwhile); otherwise the running
+    // ones within drainTimeout, while queued ones are not started.
+    pool->close(!idle);
+    if (idle) {
+        while (!pool->waitFinished(std::chrono::milliseconds(100))) {
+            std::lock_guard lock(mutex);
+            if (stopRequested) break;
+        }
+    }
     if (!pool->waitFinished(cfg.drainTimeout)) {
         listenerLog(kLogError, "calls still running when the listener stopped; left behind");
     }
@@ -427,6 +566,7 @@ void VxListener::Impl::run() {
         std::lock_guard lock(mutex);
         dropped.swap(clients);
         failure = ended;
+        endedIdle = idle;
         running = false;
     }
     dropped.clear();
@@ -471,26 +611,29 @@ void VxListener::Impl::onNameOwnerChanged(sdbus::Message& message) {
         return;
     }
     if (!newOwner.empty() || name.empty() || name[0] != ':') return;
-    std::shared_ptr<ClientEntry> gone;
+    std::shared_ptr<ClientEntry> departed;
     {
         std::lock_guard lock(mutex);
         auto it = clients.find(name);
         if (it == clients.end()) return;
-        gone = std::move(it->second);
+        departed = std::move(it->second);
         clients.erase(it);
     }
+    departed->gone = true;
     listenerLog(kLogDebug, "client " + name + " left; connection dropped");
-    // `gone` releases the connection and its exported object here, or when the last of
+    // `departed` releases the connection and its exported object here, or when the last of
     // its running calls ends.
 }
 
 void VxListener::Impl::onCall(sdbus::MethodCall call,
                               const std::shared_ptr<sdbus::IConnection>& currentBus,
-                              const std::shared_ptr<DeliveryPool>& pool) {
+                              const std::shared_ptr<DeliveryPool>& pool,
+                              std::chrono::milliseconds maxQueueWait) {
     const std::string peer = call.getSender();
     const std::string methodName = call.getMemberName();
     auto slot =
         std::make_shared<ReplySlot>(std::move(call), currentBus, methodName + " from " + peer);
+    slot->holdWhileOpen(callArrived());
 
     auto entry = clientFor(peer);
     if (!entry->accepted) {
@@ -510,7 +653,17 @@ void VxListener::Impl::onCall(sdbus::MethodCall call,
                           "the connection of " + peer + " does not export " + methodName);
     }
 
-    auto task = [slot, entry, exportedInterface, exportedObject, method]() {
+    const auto queuedAt = std::chrono::steady_clock::now();
+    auto task = [slot, entry, exportedInterface, exportedObject, method, queuedAt, maxQueueWait]() {
+        // Nobody waits for the reply any more: do not spend the work.
+        if (entry->gone) {
+            return slot->fail(VxServiceErrors::kNoReply,
+                              "not started: the caller left the bus while the call waited");
+        }
+        if (std::chrono::steady_clock::now() - queuedAt > maxQueueWait) {
+            return slot->fail(VxServiceErrors::kBusy,
+                              "not started: the call waited longer than callers wait for it");
+        }
         // The task keeps one guard itself, so that a failing handler is reported as such
         // before the guard reports a dropped reply.
         auto guard = std::make_shared<ReplyGuard>(slot);

@@ -130,7 +130,18 @@ struct VxListenerConfiguration {
     std::size_t maxQueuedCalls = 64;
     // Timeout of the listener's own calls to the bus daemon.
     std::chrono::milliseconds busCallTimeout{10000};
-    // After the loop ends, how long resume() waits for running calls to reply.
+    // A queued call that has waited longer than this for a delivery thread is not
+    // started (its caller gets a busy error): the caller's own call has timed out by
+    // then. The bus's usual method-call timeout is 25 seconds. Calls of a client that
+    // left the bus while they waited are not started either.
+    std::chrono::milliseconds maxQueueWait{25000};
+    // After this long without calls, counted from the end of the last call and never
+    // while a call runs, the listener gives up its name, answers the calls that
+    // reached it meanwhile and ends resume(), as bus-activated services do: the bus
+    // starts the service again for the next call. Zero: never.
+    std::chrono::milliseconds idleTimeout{0};
+    // After stop() or the loss of the bus, how long resume() waits for running calls
+    // to reply; calls still running then are left behind (see callsInProgress()).
     std::chrono::milliseconds drainTimeout{2000};
 };
 
@@ -161,13 +172,19 @@ class VxListener {
     // bus loop on the calling thread. Returns when the bus goes away, when stop() is
     // called, or at once when the bus or the name cannot be had (see failureReason()).
     void resume();
-    // Ends a running resume() from any thread; a later resume() returns at once.
+    // Ends a running resume() from any thread (not from a signal handler); a later
+    // resume() returns at once.
     void stop();
 
     // Why the last resume() ended; empty after stop().
     std::string failureReason() const;
     // Clients currently known (accepted or refused).
     std::size_t connectionCount() const;
+    // Calls received and not yet finished (queued, running, or left behind by the
+    // last resume()).
+    std::size_t callsInProgress() const;
+    // True when the last resume() ended because the service was idle.
+    bool endedIdle() const;
 
     struct Impl;
 

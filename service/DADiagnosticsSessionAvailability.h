@@ -10,9 +10,10 @@ extern const char* const DAInCurrentSession;  // "IN_CURRENT_SESSION"
 class DADiagnosticsSessionAvailability : public VxExportedObject,
                                          public DADiagnosticsSessionAvailabilityProtocol {
   public:
-    // Runs getSessionID and replies with its result. Requests are serialized
-    // process-wide, so each reply is tied to its own session call even though
-    // the connection manager has a single session-identifier slot.
+    // Runs getSessionID and replies with its result. Requests run in parallel;
+    // each compares the identifier of its own session call, so replies stay
+    // tied to their calls although the connection manager has a single
+    // session-identifier slot.
     void checkAvailabilityWithReply(const DAAvailabilityReply& reply) override;
 
     // "IN_CURRENT_SESSION" when the server's new session identifier equals the

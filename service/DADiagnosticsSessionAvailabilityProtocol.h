@@ -3,6 +3,8 @@
 // application's current session?
 
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "platform/VxServiceListener.h"
 #include "platform/VxValues.h"
@@ -23,3 +25,8 @@ class DADiagnosticsSessionAvailabilityProtocol {
 // method "checkAvailabilityWithReply", whose optional text travels as a string
 // array of zero or one element.
 VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
+
+// The reply text that travels on the bus: the text itself, or nothing (with a
+// level-3 line) when the bus cannot carry it because it holds a NUL character
+// or is not valid UTF-8.
+std::optional<std::string> DAReplyText(const VxStringPtr& text);

@@ -92,6 +92,54 @@ TEST_F(ServiceListenerTest, ABlockedCallDoesNotHoldUpOtherClients) {
     EXPECT_EQ(pending.get().reply, "released");
 }
 
+TEST_F(ServiceListenerTest, QueuedCallsOfCallersWhoLeftOrGaveUpAreNotStarted) {
+    // One delivery thread; blockWithReply holds it for 1.5 s; queued calls may wait 2 s.
+    const std::string name = "com.tarvo.Diagnostics.Queued";
+    ASSERT_TRUE(bus.installService(
+        name, PrivateBus::commandWithEnvironment({{"ECHO_BUS_NAME", name},
+                                                  {"ECHO_MAX_CALLS", "1"},
+                                                  {"ECHO_MAX_QUEUE_WAIT_MS", "2000"},
+                                                  {"ECHO_BLOCK_MS", "1500"}},
+                                                 DA_BUS_ECHO_SERVICE)));
+    VxServiceEndpoint endpoint;
+    endpoint.busName = name;
+    VxServiceClient control(bus.address(), endpoint);
+    ASSERT_EQ(control.call("startedWithReply", kCallTimeout).reply, "0");
+    auto callAsync = [&](const char* method) {
+        return std::async(std::launch::async, [&, method] {
+            VxServiceClient client(bus.address(), endpoint);
+            return client.call(method, kCallTimeout);
+        });
+    };
+    // True once a call cannot get a thread: the blocker holds it.
+    auto saturated = [&] { return !control.call("waitersWithReply", 150ms).ok; };
+
+    // A caller that leaves the bus while its call waits: the call is not started, while
+    // the next caller's is.
+    auto blocker = callAsync("blockWithReply");
+    ASSERT_TRUE(eventually(saturated));
+    {
+        VxServiceClient leaver(bus.address(), endpoint);
+        EXPECT_FALSE(leaver.call("countWithReply", 150ms).ok);
+    }
+    auto patient = callAsync("countWithReply");
+    EXPECT_EQ(blocker.get().reply, "timed out");
+    EXPECT_EQ(patient.get().reply, "1");
+
+    // A caller that stays but whose call waited longer than callers wait.
+    auto first = callAsync("blockWithReply");
+    ASSERT_TRUE(eventually(saturated));
+    auto second = callAsync("blockWithReply");
+    std::this_thread::sleep_for(300ms);  // queued ahead of the next caller
+    VxServiceClient impatient(bus.address(), endpoint);
+    EXPECT_FALSE(impatient.call("countWithReply", 150ms).ok);
+    auto late = callAsync("countWithReply");
+    EXPECT_EQ(first.get().reply, "timed out");
+    EXPECT_EQ(second.get().reply, "timed out");
+    EXPECT_EQ(late.get().errorName, VxServiceErrors::kBusy);
+    EXPECT_EQ(control.call("startedWithReply", kCallTimeout).reply, "1");
+}
+
 TEST_F(ServiceListenerTest, HandlerFaultsBecomeErrorRepliesNotHangs) {
     VxServiceClient client(bus.address());
     EXPECT_EQ(client.call("dropWithReply", kCallTimeout).errorName, VxServiceErrors::kNoReply);

@@ -180,6 +180,14 @@ TEST_F(AvailabilityTest, EveryFailedSessionGivesNoReplyAndLogsWhy) {
     EXPECT_EQ(ask(), "S-status");
 }
 
+TEST_F(AvailabilityTest, IdentifierThatABusTextCannotCarryGivesNoAnswer) {
+    server().configure(R"({"sessionId":"Sess\u0000X"})");
+    const std::size_t offset = harness.logSize();
+    EXPECT_EQ(ask(), std::nullopt);
+    EXPECT_TRUE(onceInOrder(harness.logSince(offset),
+                            {"<3> Session identifier (6 bytes) holds NUL or is not UTF-8"}));
+}
+
 TEST_F(AvailabilityTest, UnusableSerialNumberSendsNothing) {
     const std::vector<std::optional<std::string>> serials = {std::nullopt, "", "SERIAL00012"};
     for (const auto& serial : serials) {

@@ -1,10 +1,13 @@
 // A small bus service for the listener tests: each client gets its own EchoObject, and the
 // methods below exercise the ways a handler can answer (or fail to). ECHO_BUS_NAME overrides
-// the well-known name; ECHO_REFUSE=1 makes the delegate refuse every client.
+// the well-known name; ECHO_REFUSE=1 makes the delegate refuse every client. ECHO_MAX_CALLS,
+// ECHO_MAX_QUEUE_WAIT_MS and ECHO_BLOCK_MS set the delivery threads, the longest queue wait
+// and how long blockWithReply waits for a release.
 
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -16,12 +19,22 @@
 namespace {
 
 std::atomic<int> gLiveObjects{0};
+// Calls of countWithReply that were started.
+std::atomic<int> gStarted{0};
 
 // Calls parked in blockWithReply until a releaseWithReply.
 std::mutex gBlockMutex;
 std::condition_variable gBlockChanged;
 std::atomic<int> gWaiters{0};
 long gGeneration = 0;
+std::chrono::milliseconds gBlockTime{10000};
+
+// A positive number from the environment, else `fallback`.
+long fromEnvironment(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    return value > 0 ? value : fallback;
+}
 
 class EchoObject : public VxExportedObject {
   public:
@@ -42,8 +55,8 @@ void blockWithReply(VxExportedObject&, VxReplyBlock reply) {
     std::unique_lock lock(gBlockMutex);
     const long generation = gGeneration;
     ++gWaiters;
-    const bool released = gBlockChanged.wait_for(lock, std::chrono::seconds(10),
-                                                 [&] { return gGeneration != generation; });
+    const bool released =
+        gBlockChanged.wait_for(lock, gBlockTime, [&] { return gGeneration != generation; });
     --gWaiters;
     reply(std::string(released ? "released" : "timed out"));
 }
@@ -62,6 +75,8 @@ VxExportedInterface echoInterface(const std::string& name) {
         {"nulWithReply", [] { return std::string("a\0b", 3); }},
         {"badUtf8WithReply", [] { return std::string("\xff\xfe"); }},
         {"waitersWithReply", [] { return std::to_string(gWaiters.load()); }},
+        {"countWithReply", [] { return std::to_string(++gStarted); }},
+        {"startedWithReply", [] { return std::to_string(gStarted.load()); }},
         {"releaseWithReply", [] {
              std::lock_guard lock(gBlockMutex);
              ++gGeneration;
@@ -111,7 +126,10 @@ int main() {
     if (const char* name = std::getenv("ECHO_BUS_NAME")) config.endpoint.busName = name;
     VxExportedInterface exported = echoInterface(config.endpoint.interfaceName);
     config.methodNames = exported.methodNames();
-    config.maxConcurrentCalls = 4;
+    config.maxConcurrentCalls = static_cast<std::size_t>(fromEnvironment("ECHO_MAX_CALLS", 4));
+    config.maxQueueWait =
+        std::chrono::milliseconds(fromEnvironment("ECHO_MAX_QUEUE_WAIT_MS", 25000));
+    gBlockTime = std::chrono::milliseconds(fromEnvironment("ECHO_BLOCK_MS", 10000));
     listener.setConfiguration(config);
     listener.setDelegate(std::make_shared<EchoDelegate>(std::move(exported)));
     listener.resume();
