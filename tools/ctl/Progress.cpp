@@ -78,6 +78,7 @@ std::string formatSummary(const std::string& label, std::int64_t done, double el
 void ProgressLine::begin(const std::string& label, const std::string& doneLabel) {
     if (!enabled_) return;
     std::lock_guard lock(mutex_);
+    if (active_ && label == label_) return;
     if (active_) finishLocked();
     active_ = true;
     label_ = label;

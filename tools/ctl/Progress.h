@@ -34,6 +34,7 @@ class ProgressLine {
     ~ProgressLine() { clear(); }
 
     // Starts a new phase; the previous one, if any, is closed by its summary.
+    // Beginning the phase that is already running changes nothing.
     void begin(const std::string& label, const std::string& doneLabel);
     void update(std::int64_t done, std::int64_t total);
     // Closes the current phase with its summary line.
