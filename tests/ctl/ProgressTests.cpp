@@ -85,6 +85,7 @@ TEST(Progress, LineRedrawsInPlaceAndEndsWithItsSummary) {
         ctl::ProgressLine line(file, true);
         line.begin("Checking", "Checked");
         line.update(50, 100);                 // first update is drawn
+        line.begin("Checking", "Checked");    // the same phase goes on
         line.update(60, 100);                 // within 100 ms of the last: skipped
         line.update(100, 100);                // complete: always drawn
         line.begin("Uploading", "Uploaded");  // closes the first phase
