@@ -3,9 +3,11 @@
 // <bundle>/Base.lproj/Localizable.strings.
 //
 // The table is put in place only after a complete, successful download: the
-// new Base.lproj is assembled in a staging directory beside the old one and
-// then moved into place, so a failed or partial download, or a server error
+// download lands in a private staging directory beside the old Base.lproj,
+// which then replaces it, so a failed or partial download, or a server error
 // page, never replaces a good table and no reader ever sees a half-written one.
+// Nothing is copied: the table is renamed into place on its own file system,
+// and a full disk or any other file failure is logged with its real cause.
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -53,29 +55,35 @@ VxErrorPtr removeItem(const std::string& path) {
     return nullptr;
 }
 
-// Builds a new Base.lproj holding the downloaded table and moves it into place
-// as `bundleDir`. Logs and leaves the current bundle alone when the new one
-// cannot be assembled.
-void installTable(const std::string& downloadedPath, const std::string& bundleDir) {
+// A private (0700) staging directory beside `bundleDir`, in which the new
+// Base.lproj is assembled: its path, or empty after logging why it could not be
+// made.
+std::string makeStagingDirectory(const std::string& bundleDir) {
     const fs::path target(bundleDir);
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-
     std::string pattern = (target.parent_path() / ".Base.lproj.XXXXXX").string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!::mkdtemp(name.data())) {
         DALog(4, "Localization bundle: %@",
               fileError(errno, "Cannot create", pattern)->localizedDescription());
-        return;
+        return {};
     }
-    const std::string staging = name.data();
+    return name.data();
+}
+
+// Makes the downloaded file, which lies in `staging`, the strings table of a
+// new Base.lproj and moves that into place as `bundleDir`. Logs the cause and
+// leaves the current bundle alone when that fails.
+void installTable(const std::string& downloadedPath, const std::string& staging,
+                  const std::string& bundleDir) {
+    std::error_code ec;
     const std::string table = staging + "/Localizable.strings";
-    fs::copy_file(downloadedPath, table, ec);
+    fs::rename(downloadedPath, table, ec);
     if (ec) {
         DALog(4, "Localization bundle: %@",
-              fileError(ec, "Cannot copy to", table)->localizedDescription());
-        fs::remove_all(staging, ec);
+              fileError(ec, "Cannot move into place", table)->localizedDescription());
         return;
     }
     // The staging directory and the downloaded file are private to this user;
@@ -85,12 +93,10 @@ void installTable(const std::string& downloadedPath, const std::string& bundleDi
 
     if (VxErrorPtr error = removeItem(bundleDir))
         DALog(6, "Couldn't remove localization bundle: %@", error->localizedDescription());
-    fs::rename(staging, target, ec);
-    if (ec) {
+    fs::rename(staging, bundleDir, ec);
+    if (ec)
         DALog(4, "Localization bundle: %@",
               fileError(ec, "Cannot move into place", bundleDir)->localizedDescription());
-        fs::remove_all(staging, ec);
-    }
 }
 
 }  // namespace
@@ -113,12 +119,26 @@ void DAConnectionManager::saveLocalizationToBundleURL(const VxURLPtr& bundleURL)
         return;
     }
 
+    // The download lands in a private staging directory inside the bundle, on
+    // the same file system as its destination, and becomes the new Base.lproj
+    // there without a copy.
+    const std::string staging = makeStagingDirectory(bundleDir);
+    if (staging.empty()) return;
+    VxURLLoadOptions options;
+    options.temporaryDirectory = staging;
+    if (DATransferObserver observer = transferObserver()) {
+        options.progress = [observer](const VxURLTransferProgress& p) {
+            observer(DATransferPhase::Download, p.bytesReceived, p.totalBytesToReceive);
+        };
+    }
+
     // The completion runs on the session's own queue and may come after this
     // call has returned, so it holds its own reference to the semaphore.
     auto done = std::make_shared<VxSemaphore>();
-    VxURLSessionTaskPtr task = VxURLSession::sharedSession().downloadTaskWithURL(
-        source, [done, bundleDir](const VxURLPtr& location, const VxURLResponsePtr& response,
-                                  const VxErrorPtr& error) {
+    VxURLSessionTaskPtr task = VxURLSession::sharedSession().downloadTaskWithRequest(
+        VxURLRequest::requestWithURL(source), options,
+        [done, bundleDir, staging](const VxURLPtr& location, const VxURLResponsePtr& response,
+                                   const VxErrorPtr& error) {
             if (error) {
                 DALog(4, "Localization bundle: %@", error->localizedDescription());
             } else if (NUCRestResponsePtr wrapper = NUCRestResponse::initWithResponse(response);
@@ -130,11 +150,18 @@ void DAConnectionManager::saveLocalizationToBundleURL(const VxURLPtr& bundleURL)
             } else if (!location || !location->isFileURL()) {
                 DALog(4, "Localization bundle: %@", "no file was downloaded");
             } else {
-                installTable(location->path(), bundleDir);
+                installTable(location->path(), staging, bundleDir);
             }
+            // Whatever was not moved into place goes.
+            std::error_code ec;
+            fs::remove_all(staging, ec);
             done->signal();
         });
-    if (!task) return;
+    if (!task) {
+        std::error_code ec;
+        fs::remove_all(staging, ec);
+        return;
+    }
     task->resume();
     done->wait(kLocalizationWaitSeconds);
 }

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -79,6 +80,13 @@ VxStringPtr DAConnectionManager::getFileMD5(const VxStringPtr& path) const {
     if (!path) return nullptr;
     VxInputStreamPtr stream = VxInputStream::inputStreamWithFileAtPath(path->str());
     if (!stream) return nullptr;
+    const DATransferObserver observer = transferObserver();
+    std::int64_t total = -1;
+    struct stat st {};
+    if (observer && ::stat(path->UTF8String(), &st) == 0 && S_ISREG(st.st_mode)) total = st.st_size;
+    std::int64_t done = 0;
+    auto lastReport = std::chrono::steady_clock::now();
+
     stream->open();
     VxMD5 md5;
     std::vector<std::uint8_t> buffer(kDigestBlockSize);
@@ -91,10 +99,16 @@ VxStringPtr DAConnectionManager::getFileMD5(const VxStringPtr& path) const {
         }
         if (n == 0) break;
         md5.update(buffer.data(), static_cast<std::size_t>(n));
+        done += n;
+        if (observer && std::chrono::steady_clock::now() - lastReport >= kVxURLProgressInterval) {
+            lastReport = std::chrono::steady_clock::now();
+            observer(DATransferPhase::Digest, done, total);
+        }
     }
     // A file that cannot be opened or read has no digest.
     if (stream->streamStatus() == VxStreamStatusError) failed = true;
     stream->close();
+    if (observer) observer(DATransferPhase::Digest, done, total);
     if (failed) return nullptr;
     return vxstr(VxMD5::hexString(md5.finish()));
 }
@@ -153,9 +167,19 @@ bool DAConnectionManager::sendFilenamed(const VxStringPtr& filename,
     VxDispatchQueue& queue = VxDispatchQueue::mainQueue().isCurrent()
                                  ? VxDispatchQueue::globalQueue()
                                  : VxDispatchQueue::mainQueue();
+    // No deadline: a large file on a slow link may take long while bytes keep
+    // moving; the wait below bounds the call.
+    VxURLLoadOptions options;
+    if (DATransferObserver observer = transferObserver()) {
+        // The body goes out chunked; its total is the file's size.
+        const auto total = static_cast<std::int64_t>(size);
+        options.progress = [observer, total](const VxURLTransferProgress& p) {
+            observer(DATransferPhase::Upload, p.bytesSent, total);
+        };
+    }
     auto state = std::make_shared<UploadState>();
     VxURLSessionTaskPtr task = VxURLSession::sendAsynchronousRequest(
-        request, queue,
+        request, queue, options,
         // `this` is used only while the caller still waits (not abandoned), so the
         // manager is alive whenever it is touched.
         [state, this, path](const VxDataPtr& data, const VxURLResponsePtr& response,

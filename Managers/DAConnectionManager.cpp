@@ -62,6 +62,16 @@ void DAConnectionManager::setSessionIdStr(const VxStringPtr& value) {
     sessionIdStr_ = value;
 }
 
+void DAConnectionManager::setTransferObserver(DATransferObserver observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transferObserver_ = std::move(observer);
+}
+
+DATransferObserver DAConnectionManager::transferObserver() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return transferObserver_;
+}
+
 std::uint64_t DAConnectionManager::getServerSelection() const {
     VxPreferences& prefs = VxPreferences::standard();
     prefs.synchronize(DAPreferencesDomain);
@@ -138,9 +148,15 @@ VxDictionaryPtr DAConnectionManager::responseDictionaryFromRequest(const VxURLRe
     DALog(7, "Request Headers: %@", request->allHTTPHeaderFields());
     DALog(7, "Request body: %@", utf8Text(request->HTTPBody()));
 
+    // The caller waits for the whole exchange: the request's timeout bounds it
+    // as a whole, not only its idle stretches, and the reply is held in memory.
+    VxURLLoadOptions limits;
+    limits.deadline = request->timeoutInterval() > 0 ? request->timeoutInterval() : 30.0;
+    limits.maxBodyLength = DAMaxReplyBodyLength;
     VxURLResponsePtr response;
     VxErrorPtr transportError;
-    VxDataPtr data = VxURLSession::sendSynchronousRequest(request, &response, &transportError);
+    VxDataPtr data =
+        VxURLSession::sendSynchronousRequest(request, &response, limits, &transportError);
 
     auto http = vx_cast<VxHTTPURLResponse>(response);
     DALog(7, "Response Headers: %@", http ? http->allHeaderFields() : VxDictionaryPtr());

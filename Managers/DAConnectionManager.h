@@ -9,8 +9,16 @@
 // exchange, result and incoming trace; a failure with an error writes the call's
 // "<ERROR>" line. Errors are handed on unchanged from the generator, the HTTP
 // loading facility, the response wrapper and the JSON serializer.
+//
+// Limits of the exchanges: a protocol call's whole exchange may last no longer
+// than its request's timeout (30 s from the generator), and its reply body no
+// longer than DAMaxReplyBodyLength (a longer one fails with the URL error
+// domain's -1103 and the call's "<ERROR>" line). The upload has no limit of its
+// own beyond its caller's wait and the loading facility's idle timeout; the
+// localization download is written to a file and has no size limit.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -21,6 +29,18 @@
 
 // Exported error domain; no operation of the client creates errors in it.
 extern const char* const DAConnectionErrorDomain;  // "DAConnectionErrorDomain"
+
+// Longest reply body of a protocol call that is read, in bytes.
+inline constexpr std::int64_t DAMaxReplyBodyLength = 16 * 1024 * 1024;
+
+// What a long transfer is doing: computing a file's MD5, uploading it, or
+// downloading the strings table.
+enum class DATransferPhase { Digest, Upload, Download };
+// done/total in bytes; total -1 when unknown. Called from the transfer's thread
+// (the caller's thread for the digest), rate-limited, with a final call at the
+// end of each phase.
+using DATransferObserver =
+    std::function<void(DATransferPhase phase, std::int64_t done, std::int64_t total)>;
 
 class CDictionaryModel;
 class DACommandResponse;
@@ -47,6 +67,11 @@ class DAConnectionManager : public VxObject {
         dacRequestGenerator_ = generator;
     }
 
+    // Progress of the upload (Digest, then Upload) and of the localization
+    // download (Download). No observer by default.
+    void setTransferObserver(DATransferObserver observer);
+    DATransferObserver transferObserver() const;
+
     // Server selection; each call synchronizes the preferences domain first.
     std::uint64_t getServerSelection() const;
     VxStringPtr getCustomServerURL() const;
@@ -64,7 +89,9 @@ class DAConnectionManager : public VxObject {
 
     // One synchronous exchange: the accepted reply dictionary, or nothing with
     // the transport, status or JSON error (or with no error for an absent request,
-    // no response, no data, a non-object reply or a rejected envelope).
+    // no response, no data, a non-object reply or a rejected envelope). The
+    // request's timeout bounds the whole exchange, and a reply body beyond
+    // DAMaxReplyBodyLength is refused with the URL error -1103.
     VxDictionaryPtr responseDictionaryFromRequest(const VxURLRequestPtr& request,
                                                   VxErrorPtr* error = nullptr) const;
 
@@ -110,8 +137,10 @@ class DAConnectionManager : public VxObject {
     // "results/<testIdentifier>/data/<dataIdentifier>" below the current base URL,
     // with the session and device identifiers and the ZET-* headers (sequence,
     // total, MD5, size). Waits up to uploadTimeoutInterval() for the reply; true
-    // when the server accepted it, and the local file is then deleted. The error
-    // slot is always written with nothing.
+    // when the server accepted it, and the local file is then deleted. When the
+    // wait runs out the transfer is cancelled, so no late reply can count. The
+    // transfer itself may last as long as bytes keep moving (the request's idle
+    // timeout applies). The error slot is always written with nothing.
     bool sendFilenamed(const VxStringPtr& filename, const VxStringPtr& fileSequence,
                        const VxStringPtr& totalFiles, const VxStringPtr& testIdentifier,
                        const VxStringPtr& dataIdentifier, const VxStringPtr& forDeviceId,
@@ -120,7 +149,8 @@ class DAConnectionManager : public VxObject {
     // later is ignored and leaves the file in place.
     virtual double uploadTimeoutInterval() const;
     // MD5 of the file, read in 64 KiB blocks, as 32 lower-case hex digits;
-    // nothing when the file cannot be opened or read.
+    // nothing when the file cannot be opened or read. Reports its progress to the
+    // transfer observer as the Digest phase.
     VxStringPtr getFileMD5(const VxStringPtr& path) const;
     // MD5 of the buffer as 32 lower-case hex digits; nothing for an absent or
     // empty buffer, or one of 4294967295 bytes or more.
@@ -130,7 +160,9 @@ class DAConnectionManager : public VxObject {
     // Downloads "assets/strings" below the current base URL and, once the
     // download has succeeded, replaces <bundleURL>/Base.lproj with a directory
     // holding it as "Localizable.strings". Waits at most 5 seconds; a later
-    // download still lands. Problems are only logged.
+    // download still lands. Problems are only logged, with the system's cause.
+    // The download's temporary file lives in a private (0700) staging directory
+    // inside <bundleURL>, which then becomes the new Base.lproj.
     void saveLocalizationToBundleURL(const VxURLPtr& bundleURL) const;
 
   protected:
@@ -145,5 +177,6 @@ class DAConnectionManager : public VxObject {
   private:
     mutable std::mutex mutex_;
     VxStringPtr sessionIdStr_;
+    DATransferObserver transferObserver_;
     NUCURLRequestGeneratorPtr dacRequestGenerator_;
 };

@@ -356,8 +356,7 @@ std::pair<Getter, Setter> scalarPair(const std::string& name, bool longLong = fa
                               : VxNumber::numberWithUnsignedLong(*x);
         else
             stored = cpm::valueFromScalar<T>(*x);
-        m.cpm_priv_setValue(stored, name);
-        return true;
+        return m.cpm_priv_setValue(stored, name);
     };
     return {std::move(g), std::move(s)};
 }
@@ -369,8 +368,7 @@ std::pair<Getter, Setter> objectPair(const std::string& name) {
     Setter s = [name](CPropertyModel& m, const CPropertyValue& v) {
         const Id* obj = std::get_if<Id>(&v);
         if (!obj) return false;
-        m.cpm_priv_setValue(*obj, name);
-        return true;
+        return m.cpm_priv_setValue(*obj, name);
     };
     return {std::move(g), std::move(s)};
 }
@@ -568,16 +566,23 @@ Id CPropertyModel::cpm_priv_getValueForProperty(std::string_view property) const
         cpm_detail::storageKey(st.translation.load(), property, holder));
 }
 
-void CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view property) {
-    if (property.empty()) return;
+bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view property) {
+    if (property.empty()) return false;
     State& st = classState();
+    // A name that is no dynamic property (a misspelt one) stores nothing, not
+    // even the null marker, which would otherwise reach the storage under it.
+    VxDictionaryPtr attributes = st.attributes.load();
+    if (!attributes || !attributes->objectForKey(property)) return false;
     VxStringPtr holder;
     std::string_view key = cpm_detail::storageKey(st.translation.load(), property, holder);
     if (!value) {
         cpm_subclass_priv_setValue(nullptr, key);
-        return;
+        return true;
     }
-    if (Id valid = validatedValue(value, property)) cpm_subclass_priv_setValue(valid, key);
+    Id valid = validatedValue(value, property);
+    if (!valid) return false;
+    cpm_subclass_priv_setValue(valid, key);
+    return true;
 }
 
 Id CPropertyModel::cpm_subclass_priv_getValueForProperty(std::string_view) const {

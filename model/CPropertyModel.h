@@ -2,21 +2,23 @@
 // The root of every record class: declared, typed properties whose accessors
 // the model layer supplies.
 //
-// Declaring a record class (see docs/MODEL.md):
+// Declaring a record class (see docs/MODEL.md and model/CPropertyDeclare.h):
 //
 //   // header
 //   class MyRecord : public CDictionaryModel {
 //       CPM_DECLARE_MODEL(MyRecord)
 //   public:
-//       Id name() const { return get("name"); }
-//       void setName(const Id& v) { set("name", v); }
-//       int32_t count() const { return getScalar<int32_t>("count"); }
-//       void setCount(int32_t v) { setScalar("count", v); }
+//       CPM_PROPERTY(VxStringPtr, name, setName, cpm::Copy);  // "T@\"VxString\",C,D"
+//       CPM_PROPERTY(std::int32_t, count, setCount);          // "Ti,D"
 //   };
 //   // source
-//   CPM_DEFINE_MODEL(MyRecord, CDictionaryModel,
-//                    {"name", "T@\"VxString\",C,D"},
-//                    {"count", "Ti,D"})
+//   CPM_DEFINE_MODEL(MyRecord, CDictionaryModel);
+//
+// Each CPM_PROPERTY line gives the property's descriptor (from its C++ type),
+// its typed getter and its typed setter, which returns whether the value was
+// stored. Declarations written as descriptor texts still work:
+// CPM_DEFINE_MODEL(MyRecord, CDictionaryModel, {"name", "T@\"VxString\",C,D"})
+// lists them after the in-class ones; accessors for them are reached by name.
 //
 // CPM_DECLARE_MODEL gives the class its identity (VX_DECLARE_CLASS), its own
 // declaration table `declaredProperties()` and static forwards of every class
@@ -212,7 +214,11 @@ class CPropertyModel : public VxObject, public VxCoding {
 
     // Routing: property name -> storage key -> storage hook.
     virtual Id cpm_priv_getValueForProperty(std::string_view property) const;
-    virtual void cpm_priv_setValue(const Id& value, std::string_view property);
+    // True when the property is declared and the value was stored (or, for
+    // nothing, removed); false when the name is not a dynamic property of the
+    // class or validation refused the value, which then leaves the stored
+    // value unchanged.
+    virtual bool cpm_priv_setValue(const Id& value, std::string_view property);
     // Storage hooks, keyed by storage key; these store nothing.
     virtual Id cpm_subclass_priv_getValueForProperty(std::string_view key) const;
     virtual void cpm_subclass_priv_setValue(const Id& value, std::string_view key);
@@ -238,7 +244,7 @@ class CPropertyModel : public VxObject, public VxCoding {
     // has no such getter).
     CPropertyValue performGetter(std::string_view getterName) const;
     // Calls the setter under the name ("setDeviceId:"); false when there is
-    // no such setter or the value does not fit it.
+    // no such setter, the value does not fit it or validation refused it.
     bool performSetter(std::string_view setterName, const CPropertyValue& value);
     bool respondsToSelector(std::string_view name) const;
 
@@ -250,14 +256,17 @@ class CPropertyModel : public VxObject, public VxCoding {
     std::shared_ptr<T> getAs(std::string_view property) const {
         return std::dynamic_pointer_cast<T>(get(property));
     }
-    void set(std::string_view property, const Id& value) { cpm_priv_setValue(value, property); }
+    // Stores the value; false for an unknown property or a refused value.
+    bool set(std::string_view property, const Id& value) {
+        return cpm_priv_setValue(value, property);
+    }
     template <class T>
     T getScalar(std::string_view property) const {
         return cpm::scalarFromValue<T>(get(property));
     }
     template <class T>
-    void setScalar(std::string_view property, T value) {
-        set(property, cpm::valueFromScalar<T>(value));
+    bool setScalar(std::string_view property, T value) {
+        return set(property, cpm::valueFromScalar<T>(value));
     }
 
     // Registration of a record class (used by CPM_DEFINE_MODEL).
@@ -360,26 +369,31 @@ using CPropertyModelPtr = std::shared_ptr<CPropertyModel>;
     static VxStringPtr stringFromDecimalNumber(const VxDecimalNumberPtr& n) { \
         return CPropertyModel::stringFromDecimalNumber(classObject(), n);     \
     }                                                                         \
+    CPM_DETAIL_DECLARATION_LIST(Self)                                         \
                                                                               \
   private:
 
 // In one source file: the class identity (registered by name, created by the
 // class factory with the class initialised) and the class's own property
-// declarations in declaration order, as {name, descriptor} pairs.
-#define CPM_DEFINE_MODEL(Self, Super, ...)                                        \
-    const VxClass& Self::classObject() {                                          \
-        static const VxClass cls(#Self, &Super::classObject(), []() -> Id {       \
-            CPropertyModel::initializeClass(Self::classObject());                 \
-            auto r = std::make_shared<Self>();                                    \
-            r->init();                                                            \
-            return r;                                                             \
-        });                                                                       \
-        [[maybe_unused]] static const bool registered =                           \
-            CPropertyModel::registerModelClassOf<Self, Super>(cls);               \
-        return cls;                                                               \
-    }                                                                             \
-    const std::vector<CPropertyDeclaration>& Self::declaredProperties() {         \
-        static const std::vector<CPropertyDeclaration> declarations{__VA_ARGS__}; \
-        return declarations;                                                      \
-    }                                                                             \
+// declarations in declaration order: those of its body (CPM_PROPERTY, ...),
+// then any given here as {name, descriptor} pairs.
+#define CPM_DEFINE_MODEL(Self, Super, ...)                                  \
+    const VxClass& Self::classObject() {                                    \
+        static const VxClass cls(#Self, &Super::classObject(), []() -> Id { \
+            CPropertyModel::initializeClass(Self::classObject());           \
+            auto r = std::make_shared<Self>();                              \
+            r->init();                                                      \
+            return r;                                                       \
+        });                                                                 \
+        [[maybe_unused]] static const bool registered =                     \
+            CPropertyModel::registerModelClassOf<Self, Super>(cls);         \
+        return cls;                                                         \
+    }                                                                       \
+    const std::vector<CPropertyDeclaration>& Self::declaredProperties() {   \
+        static const std::vector<CPropertyDeclaration> declarations =       \
+            cpm::joined(Self::cpm_inClassDeclarations(), {__VA_ARGS__});    \
+        return declarations;                                                \
+    }                                                                       \
     [[maybe_unused]] static const bool cpm_registered_##Self = (Self::classObject(), true)
+
+#include "model/CPropertyDeclare.h"  // IWYU pragma: export

@@ -8,19 +8,11 @@ class DACommandResponse : public CDictionaryModel {
   public:
     DACommandResponse() = default;
 
-    // Stored values (absent, the null marker or a value of the declared class:
-    // texts for deviceId and command, numbers for testId and progress, a
-    // dictionary for data).
-    Id deviceId() const { return get("deviceId"); }
-    void setDeviceId(const Id& v) { set("deviceId", v); }
-    Id command() const { return get("command"); }
-    void setCommand(const Id& v) { set("command", v); }
-    Id testId() const { return get("testId"); }
-    void setTestId(const Id& v) { set("testId", v); }
-    Id data() const { return get("data"); }
-    void setData(const Id& v) { set("data", v); }
-    Id progress() const { return get("progress"); }
-    void setProgress(const Id& v) { set("progress", v); }
+    CPM_PROPERTY(VxStringPtr, deviceId, setDeviceId, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, command, setCommand, cpm::Copy);
+    CPM_PROPERTY(VxNumberPtr, testId, setTestId, cpm::Copy);
+    CPM_PROPERTY(VxDictionaryPtr, data, setData, cpm::Copy);
+    CPM_PROPERTY(VxNumberPtr, progress, setProgress, cpm::Copy);
 };
 
 using DACommandResponsePtr = std::shared_ptr<DACommandResponse>;

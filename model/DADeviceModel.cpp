@@ -2,27 +2,7 @@
 
 #include "model/ModelConstants.h"
 
-// The stored (dynamic) properties in declaration order, then the fields kept
-// in the object, whose accessors are written by hand.
-CPM_DEFINE_MODEL(
-    DADeviceModel, CDictionaryModel, {"deviceId", "T@\"VxString\",C,D"},
-    {"deviceName", "T@\"VxString\",C,D"}, {"nandCapacity", "T@\"VxString\",C,D"},
-    {"meid", "T@\"VxString\",C,D"}, {"imei", "T@\"VxString\",C,D"},
-    {"wifiAddress", "T@\"VxString\",C,D"}, {"bluetoothAddress", "T@\"VxString\",C,D"},
-    {"iccid", "T@\"VxString\",C,D"}, {"basebandVersion", "T@\"VxString\",C,D"},
-    {"modelNumber", "T@\"VxString\",C,D"}, {"deviceColor", "T@\"VxString\",C,D"},
-    {"deviceType", "T@\"VxString\",C,D"}, {"cpuArchitecture", "T@\"VxString\",C,D"},
-    {"hasBaseband", "TB,D"}, {"mlbSerialNumber", "T@\"VxString\",C,D"},
-    {"currentBatteryLevel", "T@\"VxString\",C,D"}, {"isBatteryCharging", "TB,D"},
-    {"systemVersion", "T@\"VxString\",C,D"}, {"systemBuild", "T@\"VxString\",C,D"},
-    {"diagnosticsVersion", "T@\"VxString\",C,D"}, {"diagnosticsBuild", "T@\"VxString\",C,D"},
-    {"carrierBundleVersion", "T@\"VxString\",C,D"}, {"systemUptime", "T@\"VxString\",C,D"},
-    {"currentStandbyTime", "T@\"VxString\",C,D"}, {"currentUsageTime", "T@\"VxString\",C,D"},
-    {"primaryDevice", "TB,N,GisPrimaryDevice,VprimaryDevice"},
-    {"hashedSNString", "T@\"VxString\",C,N,VhashedSNString"},
-    {"clientStatus", "T@\"VxString\",C,VclientStatus"},
-    {"currentTest", "T@\"VxString\",C,VcurrentTest"}, {"progress", "T@\"VxNumber\",&,Vprogress"},
-    {"testResults", "T@,&,VtestResults"}, {"testFileName", "T@\"VxString\",C,VtestFileName"});
+CPM_DEFINE_MODEL(DADeviceModel, CDictionaryModel);
 
 DADeviceModel::DADeviceModel() {
     resetTestFields();

@@ -20,61 +20,47 @@ class DADeviceModel : public CDictionaryModel {
     // testResults, testFileName); everything else keeps its value.
     void dropData();
 
-    // Stored properties. Object getters return the stored value itself, which
-    // may be the null marker for facts that could not be obtained.
-    Id deviceId() const { return get("deviceId"); }
-    void setDeviceId(const Id& v) { set("deviceId", v); }
-    Id deviceName() const { return get("deviceName"); }
-    void setDeviceName(const Id& v) { set("deviceName", v); }
-    Id nandCapacity() const { return get("nandCapacity"); }
-    void setNandCapacity(const Id& v) { set("nandCapacity", v); }
-    Id meid() const { return get("meid"); }
-    void setMeid(const Id& v) { set("meid", v); }
-    Id imei() const { return get("imei"); }
-    void setImei(const Id& v) { set("imei", v); }
-    Id wifiAddress() const { return get("wifiAddress"); }
-    void setWifiAddress(const Id& v) { set("wifiAddress", v); }
-    Id bluetoothAddress() const { return get("bluetoothAddress"); }
-    void setBluetoothAddress(const Id& v) { set("bluetoothAddress", v); }
-    Id iccid() const { return get("iccid"); }
-    void setIccid(const Id& v) { set("iccid", v); }
-    Id basebandVersion() const { return get("basebandVersion"); }
-    void setBasebandVersion(const Id& v) { set("basebandVersion", v); }
-    Id modelNumber() const { return get("modelNumber"); }
-    void setModelNumber(const Id& v) { set("modelNumber", v); }
-    Id deviceColor() const { return get("deviceColor"); }
-    void setDeviceColor(const Id& v) { set("deviceColor", v); }
-    Id deviceType() const { return get("deviceType"); }
-    void setDeviceType(const Id& v) { set("deviceType", v); }
-    Id cpuArchitecture() const { return get("cpuArchitecture"); }
-    void setCpuArchitecture(const Id& v) { set("cpuArchitecture", v); }
-    bool hasBaseband() const { return getScalar<bool>("hasBaseband"); }
-    void setHasBaseband(bool v) { setScalar("hasBaseband", v); }
-    Id mlbSerialNumber() const { return get("mlbSerialNumber"); }
-    void setMlbSerialNumber(const Id& v) { set("mlbSerialNumber", v); }
-    Id currentBatteryLevel() const { return get("currentBatteryLevel"); }
-    void setCurrentBatteryLevel(const Id& v) { set("currentBatteryLevel", v); }
-    bool isBatteryCharging() const { return getScalar<bool>("isBatteryCharging"); }
-    void setIsBatteryCharging(bool v) { setScalar("isBatteryCharging", v); }
-    Id systemVersion() const { return get("systemVersion"); }
-    void setSystemVersion(const Id& v) { set("systemVersion", v); }
-    Id systemBuild() const { return get("systemBuild"); }
-    void setSystemBuild(const Id& v) { set("systemBuild", v); }
-    Id diagnosticsVersion() const { return get("diagnosticsVersion"); }
-    void setDiagnosticsVersion(const Id& v) { set("diagnosticsVersion", v); }
-    Id diagnosticsBuild() const { return get("diagnosticsBuild"); }
-    void setDiagnosticsBuild(const Id& v) { set("diagnosticsBuild", v); }
-    Id carrierBundleVersion() const { return get("carrierBundleVersion"); }
-    void setCarrierBundleVersion(const Id& v) { set("carrierBundleVersion", v); }
-    Id systemUptime() const { return get("systemUptime"); }
-    void setSystemUptime(const Id& v) { set("systemUptime", v); }
-    Id currentStandbyTime() const { return get("currentStandbyTime"); }
-    void setCurrentStandbyTime(const Id& v) { set("currentStandbyTime", v); }
-    Id currentUsageTime() const { return get("currentUsageTime"); }
-    void setCurrentUsageTime(const Id& v) { set("currentUsageTime", v); }
+    // The device profile, in declaration order: stored in the dictionary and
+    // sent under these names. A text property may hold the null marker for a
+    // fact that could not be obtained (it encodes as JSON null).
+    CPM_PROPERTY(VxStringPtr, deviceId, setDeviceId, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, deviceName, setDeviceName, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, nandCapacity, setNandCapacity, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, meid, setMeid, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, imei, setImei, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, wifiAddress, setWifiAddress, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, bluetoothAddress, setBluetoothAddress, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, iccid, setIccid, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, basebandVersion, setBasebandVersion, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, modelNumber, setModelNumber, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, deviceColor, setDeviceColor, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, deviceType, setDeviceType, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, cpuArchitecture, setCpuArchitecture, cpm::Copy);
+    CPM_PROPERTY(bool, hasBaseband, setHasBaseband);
+    CPM_PROPERTY(VxStringPtr, mlbSerialNumber, setMlbSerialNumber, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, currentBatteryLevel, setCurrentBatteryLevel, cpm::Copy);
+    CPM_PROPERTY(bool, isBatteryCharging, setIsBatteryCharging);
+    CPM_PROPERTY(VxStringPtr, systemVersion, setSystemVersion, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, systemBuild, setSystemBuild, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, diagnosticsVersion, setDiagnosticsVersion, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, diagnosticsBuild, setDiagnosticsBuild, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, carrierBundleVersion, setCarrierBundleVersion, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, systemUptime, setSystemUptime, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, currentStandbyTime, setCurrentStandbyTime, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, currentUsageTime, setCurrentUsageTime, cpm::Copy);
 
-    // Fields kept in the object. primaryDevice and hashedSNString are plain;
-    // the others are read and written atomically.
+    // Fields kept in the object, never in the profile; their accessors below
+    // are written by hand (also reachable by name, see registerAccessors).
+    CPM_FIELD(bool, primaryDevice, cpm::Nonatomic, cpm::getter("isPrimaryDevice"));
+    CPM_FIELD(VxStringPtr, hashedSNString, cpm::Copy, cpm::Nonatomic);
+    CPM_FIELD(VxStringPtr, clientStatus, cpm::Copy);
+    CPM_FIELD(VxStringPtr, currentTest, cpm::Copy);
+    CPM_FIELD(VxNumberPtr, progress, cpm::Retain);
+    CPM_FIELD(Id, testResults, cpm::Retain);
+    CPM_FIELD(VxStringPtr, testFileName, cpm::Copy);
+
+    // primaryDevice and hashedSNString are plain; the others are read and
+    // written atomically.
     bool isPrimaryDevice() const { return primaryDevice_; }
     void setPrimaryDevice(bool v) { primaryDevice_ = v; }
     VxStringPtr hashedSNString() const { return hashedSNString_; }

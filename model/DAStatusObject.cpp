@@ -2,9 +2,7 @@
 
 #include "model/ModelConstants.h"
 
-CPM_DEFINE_MODEL(DAStatusObject, CDictionaryModel,  //
-                 {"code", "T@\"VxString\",C,D"},    //
-                 {"reason", "T@\"VxString\",C,D"});
+CPM_DEFINE_MODEL(DAStatusObject, CDictionaryModel);
 
 bool DAStatusObject::statusSuccess() const {
     VxStringPtr text = vx::nonEmptyString(code());

@@ -8,11 +8,8 @@ class DAStatusObject : public CDictionaryModel {
   public:
     DAStatusObject() = default;
 
-    // Stored values (absent, the null marker or a text).
-    Id code() const { return get("code"); }
-    void setCode(const Id& v) { set("code", v); }
-    Id reason() const { return get("reason"); }
-    void setReason(const Id& v) { set("reason", v); }
+    CPM_PROPERTY(VxStringPtr, code, setCode, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, reason, setReason, cpm::Copy);
 
     // True only when the code is a non-empty text equal to "NoError".
     bool statusSuccess() const;

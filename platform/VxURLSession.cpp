@@ -2,13 +2,19 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -63,19 +69,68 @@ struct Result {
     VxErrorPtr error;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// Granularity of the idle and deadline checks while a transfer waits.
+constexpr std::chrono::milliseconds kPollInterval{20};
+
 // State of one transfer, seen by the libcurl callbacks.
 struct Transfer {
     const std::atomic<bool>* cancelled = nullptr;
+    const VxURLLoadOptions* options = nullptr;
     VxInputStreamPtr stream;
     VxErrorPtr streamError;
     bool streamFailed = false;
     std::uint64_t streamBytesRead = 0;
     int fileFd = -1;  // download target, or -1 to collect in memory
     int writeErrno = 0;
+    bool headOnly = false;      // a HEAD reply's Content-Length announces no body
+    bool bodyTooLarge = false;  // the reply body crossed options->maxBodyLength
     std::vector<std::uint8_t> body;
+    std::uint64_t bodyBytes = 0;
+    std::int64_t contentLength = -1;  // of the current reply, -1 when not given
     VxHTTPHeaderFields headers;
     std::string lastHeaderName;
+
+    // Activity and progress.
+    Clock::time_point lastActivity = Clock::now();
+    curl_off_t lastSent = 0;
+    curl_off_t lastReceived = 0;
+    int lastUnsent = 0;  // bytes in the socket's send queue at the last look
+    std::int64_t totalToSend = -1;
+    Clock::time_point lastReport{};
+
+    std::int64_t maxBody() const { return options ? options->maxBodyLength : 0; }
+    void report(curl_off_t sent, curl_off_t received, bool final) {
+        if (!options || !options->progress) return;
+        const Clock::time_point now = Clock::now();
+        if (!final && now - lastReport < kVxURLProgressInterval) return;
+        lastReport = now;
+        VxURLTransferProgress p;
+        // A chunked body's count includes the chunk framing; the body's own bytes
+        // are at most those read from its stream.
+        p.bytesSent = stream
+                          ? std::min<std::int64_t>(sent, static_cast<std::int64_t>(streamBytesRead))
+                          : sent;
+        p.totalBytesToSend = totalToSend;
+        p.bytesReceived = received;
+        p.totalBytesToReceive = contentLength;
+        options->progress(p);
+    }
 };
+
+// The value of a Content-Length field, or -1 when it is not a plain number.
+std::int64_t parseLength(std::string_view text) {
+    if (text.empty() || text.size() > 18) return -1;
+    std::int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
@@ -86,6 +141,7 @@ std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* us
         // A new response (after a redirect or an interim 1xx reply) starts afresh.
         t->headers.clear();
         t->lastHeaderName.clear();
+        t->contentLength = -1;
         return length;
     }
     if (line.empty()) return length;
@@ -110,14 +166,32 @@ std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* us
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     t->headers.add(name, value);
     t->lastHeaderName = std::string(name);
+    if (equalsIgnoringCase(name, "Content-Length") && !t->headOnly) {
+        t->contentLength = parseLength(value);
+        // A body announced beyond the limit is refused before it is read.
+        if (t->maxBody() > 0 && t->contentLength > t->maxBody()) {
+            t->bodyTooLarge = true;
+            return 0;
+        }
+    }
     return length;
 }
 
 std::size_t onBody(char* buffer, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     std::size_t length = size * count;
+    t->lastActivity = Clock::now();
     if (t->fileFd < 0) {
+        if (t->maxBody() > 0 && t->bodyBytes + length > static_cast<std::uint64_t>(t->maxBody())) {
+            t->bodyTooLarge = true;
+            return 0;
+        }
+        // A body of announced length is held in one allocation.
+        if (t->body.empty() && t->contentLength > 0 &&
+            (t->maxBody() <= 0 || t->contentLength <= t->maxBody()))
+            t->body.reserve(static_cast<std::size_t>(t->contentLength));
         t->body.insert(t->body.end(), buffer, buffer + length);
+        t->bodyBytes += length;
         return length;
     }
     std::size_t done = 0;
@@ -155,8 +229,14 @@ int onSeek(void* user, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_CANTSEEK;
 }
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int onProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto* t = static_cast<Transfer*>(user);
+    if (sent != t->lastSent || received != t->lastReceived) {
+        t->lastActivity = Clock::now();
+        t->lastSent = sent;
+        t->lastReceived = received;
+        t->report(sent, received, false);
+    }
     return t->cancelled && t->cancelled->load() ? 1 : 0;
 }
 
@@ -191,6 +271,23 @@ VxErrorPtr urlError(std::int64_t code, const std::string& reason, const VxURLPtr
     if (!reason.empty()) info->setObject(vxstr(reason), VxLocalizedFailureReasonErrorKey);
     if (url) info->setObject(url, VxURLErrorKey);
     if (underlying) info->setObject(underlying, VxUnderlyingErrorKey);
+    return VxError::errorWithDomain(VxURLErrorDomain, code,
+                                    std::static_pointer_cast<VxDictionary>(info->copy()));
+}
+
+// A failure to create or write a downloaded file: the system's cause is part of
+// the description, and the underlying POSIX error.
+VxErrorPtr fileError(std::int64_t code, int errnum, const std::string& detail,
+                     const VxURLPtr& url) {
+    std::string description = VxURLSession::localizedDescriptionForErrorCode(code);
+    if (!description.empty() && description.back() == '.') description.pop_back();
+    description += std::string(": ") + std::strerror(errnum) + ".";
+    auto info = VxMutableDictionary::dictionary();
+    info->setObject(vxstr(description), VxLocalizedDescriptionKey);
+    if (!detail.empty()) info->setObject(vxstr(detail), VxLocalizedFailureReasonErrorKey);
+    if (url) info->setObject(url, VxURLErrorKey);
+    info->setObject(VxError::errorWithDomain(VxPOSIXErrorDomain, errnum, std::strerror(errnum), ""),
+                    VxUnderlyingErrorKey);
     return VxError::errorWithDomain(VxURLErrorDomain, code,
                                     std::static_pointer_cast<VxDictionary>(info->copy()));
 }
@@ -261,9 +358,107 @@ struct Easy {
     }
 };
 
+// Why the waiting loop ended a transfer before libcurl did.
+enum class Stop { None, Cancelled, Idle, Deadline };
+
+// Bytes that libcurl has handed to the socket still leave it at the peer's pace:
+// a shrinking send queue is activity too, or a server reading a large body
+// slowly would seem idle while it drains what the connection has buffered.
+void noteUnsentBytes(CURLM* multi, Transfer& t) {
+    // The multi handle drives this one transfer: the descriptor it waits on is
+    // the transfer's connection.
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int highest = -1;
+    if (curl_multi_fdset(multi, &readable, &writable, &failed, &highest) != CURLM_OK || highest < 0)
+        return;
+    int unsent = 0;
+    if (::ioctl(highest, TIOCOUTQ, &unsent) != 0) return;
+    if (unsent < t.lastUnsent) t.lastActivity = Clock::now();
+    t.lastUnsent = unsent;
+}
+
+// Drives the transfer on the calling thread, checking between libcurl's steps
+// for cancellation, idleness and the deadline. libcurl's own result, or
+// CURLE_OK when `stop` says why the loop ended it.
+CURLcode drive(CURL* h, Transfer& t, double idleSeconds, double deadlineSeconds, Stop& stop) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, h);
+    const auto idle = std::chrono::duration<double>(idleSeconds);
+    const Clock::time_point start = Clock::now();
+    const auto deadline = std::chrono::duration<double>(deadlineSeconds);
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        if (!running) {
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+                if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+            break;
+        }
+        noteUnsentBytes(multi, t);
+        const Clock::time_point now = Clock::now();
+        if (t.cancelled && t.cancelled->load()) {
+            stop = Stop::Cancelled;
+        } else if (deadlineSeconds > 0 && now - start >= deadline) {
+            stop = Stop::Deadline;
+        } else if (now - t.lastActivity >= idle) {
+            stop = Stop::Idle;
+        }
+        if (stop != Stop::None) break;
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(kPollInterval.count()), nullptr);
+    }
+    curl_multi_remove_handle(multi, h);
+    curl_multi_cleanup(multi);
+    return code;
+}
+
+// The error of a transfer that libcurl or the waiting loop ended early.
+VxErrorPtr transferError(CURLcode code, Stop stop, const Transfer& t, const char* errorBuffer,
+                         double idleSeconds, double deadlineSeconds, const VxURLPtr& url) {
+    char seconds[64];
+    if (stop == Stop::Cancelled || (t.cancelled && t.cancelled->load()))
+        return urlError(VxURLErrorCancelled, "The transfer was cancelled.", url);
+    if (stop == Stop::Deadline) {
+        std::snprintf(seconds, sizeof seconds, "%g", deadlineSeconds);
+        return urlError(VxURLErrorTimedOut,
+                        std::string("The exchange took longer than ") + seconds + " seconds.", url);
+    }
+    if (stop == Stop::Idle) {
+        std::snprintf(seconds, sizeof seconds, "%g", idleSeconds);
+        return urlError(VxURLErrorTimedOut,
+                        std::string("No data was sent or received for ") + seconds + " seconds.",
+                        url);
+    }
+    if (t.bodyTooLarge) {
+        return urlError(VxURLErrorDataLengthExceedsMaximum,
+                        "The reply body is longer than " + std::to_string(t.maxBody()) + " bytes.",
+                        url);
+    }
+    std::int64_t errorCode = codeForCurlError(code);
+    std::string detail = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+    VxErrorPtr underlying;
+    if (t.streamFailed) {
+        errorCode = kErrorRequestBodyStreamExhausted;
+        underlying = t.streamError;
+        if (underlying) detail += " (" + underlying->localizedDescription() + ")";
+    } else if (code == CURLE_WRITE_ERROR && t.writeErrno) {
+        return fileError(VxURLErrorCannotWriteToFile, t.writeErrno, detail, url);
+    }
+    return urlError(errorCode, detail, url, underlying);
+}
+
 // Performs one exchange on the calling thread. `fileFd` >= 0 sends the body to
 // that file instead of memory.
-Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelled, int fileFd) {
+Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelled, int fileFd,
+               const VxURLLoadOptions& options) {
     Transport& tp = transport();
     Result result;
     const VxURLPtr url = request ? request->URL() : nullptr;
@@ -324,7 +519,9 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     CURL* h = easy.handle;
     Transfer t;
     t.cancelled = cancelled;
+    t.options = &options;
     t.fileFd = fileFd;
+    t.headOnly = method == "HEAD";
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     Share& share = request->HTTPShouldHandleCookies() ? tp.withCookies : tp.withoutCookies;
@@ -340,10 +537,9 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    double timeout = request->timeoutInterval() > 0 ? request->timeoutInterval() : 60.0;
-    long timeoutMs = std::max(1L, static_cast<long>(timeout * 1000.0));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    // The request's timeout limits idleness (checked while driving) and connecting.
+    const double idle = request->timeoutInterval() > 0 ? request->timeoutInterval() : 60.0;
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, static_cast<long>(idle * 1000.0)));
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
@@ -354,6 +550,7 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     if (request->HTTPShouldHandleCookies()) curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
 
     if (body) {
+        t.totalToSend = static_cast<std::int64_t>(body->length());
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->length()));
         curl_easy_setopt(h, CURLOPT_POSTFIELDS,
@@ -367,6 +564,7 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
             long long v = std::strtoll(length->c_str(), &end, 10);
             if (end != length->c_str() && *end == '\0' && v >= 0) size = v;
         }
+        t.totalToSend = size;
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
         curl_easy_setopt(h, CURLOPT_READFUNCTION, &onRead);
@@ -398,26 +596,21 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     // expect the body itself; the request's own Accept-Encoding header is sent.
     if (fields.contains("Accept-Encoding")) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
 
-    CURLcode code = curl_easy_perform(h);
+    Stop stop = Stop::None;
+    t.lastActivity = Clock::now();
+    CURLcode code = drive(h, t, idle, options.deadline, stop);
     if (stream) stream->close();
 
     long connects = 0;
     if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0)
         tp.connections += static_cast<std::uint64_t>(connects);
+    curl_off_t sent = 0, received = 0;
+    curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &sent);
+    curl_easy_getinfo(h, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    t.report(sent, received, true);
 
-    if (code != CURLE_OK) {
-        std::int64_t errorCode = codeForCurlError(code);
-        if (cancelled && cancelled->load()) errorCode = VxURLErrorCancelled;
-        std::string detail = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
-        VxErrorPtr underlying;
-        if (t.streamFailed) {
-            errorCode = kErrorRequestBodyStreamExhausted;
-            underlying = t.streamError;
-            if (underlying) detail += " (" + underlying->localizedDescription() + ")";
-        } else if (code == CURLE_WRITE_ERROR && t.writeErrno) {
-            detail += std::string(" (") + std::strerror(t.writeErrno) + ")";
-        }
-        result.error = urlError(errorCode, detail, url, underlying);
+    if (code != CURLE_OK || stop != Stop::None) {
+        result.error = transferError(code, stop, t, errorBuffer, idle, options.deadline, url);
         return result;
     }
 
@@ -520,6 +713,8 @@ std::string VxURLSession::localizedDescriptionForErrorCode(std::int64_t code) {
             return "The downloaded file could not be created.";
         case VxURLErrorCannotWriteToFile:
             return "The downloaded file could not be written.";
+        case VxURLErrorDataLengthExceedsMaximum:
+            return "The reply is larger than the maximum allowed.";
         default:
             return "An unknown error occurred.";
     }
@@ -527,7 +722,13 @@ std::string VxURLSession::localizedDescriptionForErrorCode(std::int64_t code) {
 
 VxDataPtr VxURLSession::sendSynchronousRequest(const VxURLRequestPtr& request,
                                                VxURLResponsePtr* response, VxErrorPtr* error) {
-    Result r = perform(request, nullptr, -1);
+    return sendSynchronousRequest(request, response, VxURLLoadOptions(), error);
+}
+
+VxDataPtr VxURLSession::sendSynchronousRequest(const VxURLRequestPtr& request,
+                                               VxURLResponsePtr* response,
+                                               const VxURLLoadOptions& options, VxErrorPtr* error) {
+    Result r = perform(request, nullptr, -1, options);
     if (response) *response = r.response;
     vxSetError(error, r.error);
     return r.data;
@@ -535,33 +736,108 @@ VxDataPtr VxURLSession::sendSynchronousRequest(const VxURLRequestPtr& request,
 
 namespace {
 
-VxURLSessionTaskPtr makeDataTask(const VxURLRequestPtr& request, VxDispatchQueue& queue,
-                                 VxURLSession::DataCompletion completion) {
+std::shared_ptr<VxURLSessionTask::Impl> newTaskImpl(const VxURLRequestPtr& request) {
     auto impl = std::make_shared<VxURLSessionTask::Impl>();
     impl->identifier = transport().nextTaskId++;
     impl->request = request ? std::static_pointer_cast<VxURLRequest>(request->copy()) : nullptr;
+    return impl;
+}
+
+VxURLSessionTaskPtr makeDataTask(const VxURLRequestPtr& request, VxDispatchQueue& queue,
+                                 const VxURLLoadOptions& options,
+                                 VxURLSession::DataCompletion completion) {
+    auto impl = newTaskImpl(request);
     VxDispatchQueue* target = &queue;
-    impl->run = [target, completion = std::move(completion)](VxURLSessionTask::Impl& self) {
-        Result r = perform(self.request, &self.cancelled, -1);
+    impl->run = [target, options,
+                 completion = std::move(completion)](VxURLSessionTask::Impl& self) {
+        Result r = perform(self.request, &self.cancelled, -1, options);
         self.state = VxURLSessionTask::Completed;
         if (completion) target->async([completion, r] { completion(r.data, r.response, r.error); });
     };
     return std::make_shared<VxURLSessionTask>(impl);
 }
 
+// Makes `path` a directory of this user that no one else can enter.
+bool makePrivateDirectory(const std::string& path, std::string& reason) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    ::chmod(path.c_str(), 0700);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        reason = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        reason = path + ": not a private directory of this user";
+        return false;
+    }
+    return true;
+}
+
+// Creates the temporary file of a download in `directory`: its descriptor and
+// path, or an error.
+int createDownloadFile(const std::string& directory, std::string& path, VxErrorPtr& error,
+                       const VxURLPtr& url) {
+    std::string dir = directory;
+    std::string reason;
+    if (dir.empty()) dir = VxURLSession::privateDownloadDirectory(&reason);
+    if (dir.empty()) {
+        error = urlError(VxURLErrorCannotCreateFile, reason, url);
+        return -1;
+    }
+    path = dir + "/VxDownload-XXXXXX";
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = fileError(VxURLErrorCannotCreateFile, errno, path, url);
+        return -1;
+    }
+    path = name.data();
+    return fd;
+}
+
 }  // namespace
+
+std::string VxURLSession::privateDownloadDirectory(std::string* reason) {
+    std::string base;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/') {
+        base = cache;
+    } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
+        base = std::string(home) + "/.cache";
+    } else {
+        if (reason)
+            *reason = "There is no private cache directory (neither XDG_CACHE_HOME nor HOME).";
+        return {};
+    }
+    const std::string dir = base + "/diagnostics/downloads";
+    std::string why;
+    if (!makePrivateDirectory(dir, why)) {
+        if (reason) *reason = why;
+        return {};
+    }
+    return dir;
+}
 
 VxURLSessionTaskPtr VxURLSession::sendAsynchronousRequest(const VxURLRequestPtr& request,
                                                           VxDispatchQueue& queue,
                                                           DataCompletion completionHandler) {
-    VxURLSessionTaskPtr task = makeDataTask(request, queue, std::move(completionHandler));
+    return sendAsynchronousRequest(request, queue, VxURLLoadOptions(),
+                                   std::move(completionHandler));
+}
+
+VxURLSessionTaskPtr VxURLSession::sendAsynchronousRequest(const VxURLRequestPtr& request,
+                                                          VxDispatchQueue& queue,
+                                                          const VxURLLoadOptions& options,
+                                                          DataCompletion completionHandler) {
+    VxURLSessionTaskPtr task = makeDataTask(request, queue, options, std::move(completionHandler));
     task->resume();
     return task;
 }
 
 VxURLSessionTaskPtr VxURLSession::dataTaskWithRequest(const VxURLRequestPtr& request,
                                                       DataCompletion completionHandler) {
-    return makeDataTask(request, delegateQueue(), std::move(completionHandler));
+    return makeDataTask(request, delegateQueue(), VxURLLoadOptions(), std::move(completionHandler));
 }
 
 VxURLSessionTaskPtr VxURLSession::downloadTaskWithURL(const VxURLPtr& url,
@@ -572,26 +848,27 @@ VxURLSessionTaskPtr VxURLSession::downloadTaskWithURL(const VxURLPtr& url,
 
 VxURLSessionTaskPtr VxURLSession::downloadTaskWithRequest(const VxURLRequestPtr& request,
                                                           DownloadCompletion completionHandler) {
-    auto impl = std::make_shared<VxURLSessionTask::Impl>();
-    impl->identifier = transport().nextTaskId++;
-    impl->request = request ? std::static_pointer_cast<VxURLRequest>(request->copy()) : nullptr;
+    return downloadTaskWithRequest(request, VxURLLoadOptions(), std::move(completionHandler));
+}
+
+VxURLSessionTaskPtr VxURLSession::downloadTaskWithRequest(const VxURLRequestPtr& request,
+                                                          const VxURLLoadOptions& options,
+                                                          DownloadCompletion completionHandler) {
+    auto impl = newTaskImpl(request);
     VxDispatchQueue* target = &delegateQueue();
-    impl->run = [target, completion = std::move(completionHandler)](VxURLSessionTask::Impl& self) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/VxDownload-XXXXXX";
-        std::vector<char> name(path.begin(), path.end());
-        name.push_back('\0');
-        int fd = mkostemp(name.data(), O_CLOEXEC);
+    // A download goes to a file: the in-memory body limit does not apply.
+    VxURLLoadOptions fileOptions = options;
+    fileOptions.maxBodyLength = 0;
+    impl->run = [target, fileOptions,
+                 completion = std::move(completionHandler)](VxURLSessionTask::Impl& self) {
+        const VxURLPtr url = self.request ? self.request->URL() : nullptr;
+        std::string path;
         Result r;
-        if (fd < 0) {
-            r.error = urlError(VxURLErrorCannotCreateFile, path + ": " + std::strerror(errno),
-                               self.request ? self.request->URL() : nullptr);
-        } else {
-            path = name.data();
-            r = perform(self.request, &self.cancelled, fd);
+        int fd = createDownloadFile(fileOptions.temporaryDirectory, path, r.error, url);
+        if (fd >= 0) {
+            r = perform(self.request, &self.cancelled, fd, fileOptions);
             if (::close(fd) != 0 && !r.error)
-                r.error = urlError(VxURLErrorCannotWriteToFile, path + ": " + std::strerror(errno),
-                                   self.request ? self.request->URL() : nullptr);
+                r.error = fileError(VxURLErrorCannotWriteToFile, errno, path, url);
         }
         self.state = VxURLSessionTask::Completed;
         VxURLPtr location = (!r.error && fd >= 0) ? VxURL::fileURLWithPath(path) : nullptr;

@@ -15,8 +15,12 @@
 //   - the body, or the body stream: the stream is opened, read to its end while
 //     sending and closed. Its length is the request's "Content-Length" when set;
 //     otherwise the body is sent chunked.
-//   - the timeout bounds the whole exchange (connection included); 0 or less
-//     means 60 seconds.
+//   - the request's timeout is an idle timeout: the exchange fails with
+//     VxURLErrorTimedOut when no byte has been sent or received for that long,
+//     and connecting may take no longer either (bytes still draining from the
+//     connection's send queue count as sent). A transfer that keeps moving
+//     bytes may last any time. 0 or less means 60 seconds. A limit on the whole
+//     exchange is a separate, optional setting (VxURLLoadOptions::deadline).
 //   - cookie handling on: cookies are stored in and sent from one in-memory
 //     cookie store shared by every request of the process; off: no cookie is
 //     sent or stored (a "Cookie" field set on the request is still sent).
@@ -32,14 +36,60 @@
 // error. On a transport error there is no data and no response. Transport
 // errors are in VxURLErrorDomain with a localized description and, as failure
 // reason, the transport's own detail; the request's URL is under VxURLErrorKey.
+// Failures to create or write a downloaded file name the system's cause in the
+// localized description and carry it as a VxPOSIXErrorDomain underlying error.
+//
+// Load options (VxURLLoadOptions), all optional:
+//   - deadline: the whole exchange, connection included, fails with
+//     VxURLErrorTimedOut once it has lasted that many seconds;
+//   - maxBodyLength: a reply body longer than this fails with
+//     VxURLErrorDataLengthExceedsMaximum (-1103): a "Content-Length" above it
+//     is refused before the body is read, a body without one is stopped as it
+//     crosses the limit. Only replies held in memory; downloads go to a file;
+//   - progress: an observer called on the transfer's thread with the bytes
+//     sent and received so far and the totals when known, at most every
+//     kVxURLProgressInterval while bytes move, and once more when the transfer
+//     has ended (successfully or not);
+//   - temporaryDirectory: where a download's temporary file is created.
+//
+// Downloads land in a temporary file created with mode 0600 in the options'
+// temporaryDirectory when one is given (the caller's own private directory),
+// otherwise in the user's private download cache,
+// $XDG_CACHE_HOME/diagnostics/downloads (or ~/.cache/diagnostics/downloads),
+// created with mode 0700 and refused when another user owns it. There is no
+// fallback to a shared directory such as /tmp.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/VxDispatch.h"
 #include "platform/VxURLRequest.h"
+
+// A reply body longer than the caller's limit (VxURLLoadOptions::maxBodyLength).
+inline constexpr std::int64_t VxURLErrorDataLengthExceedsMaximum = -1103;
+
+// How often, at most, a progress observer is called while bytes move.
+inline constexpr std::chrono::milliseconds kVxURLProgressInterval{100};
+
+// Bytes moved so far by one transfer; totals are -1 while unknown.
+struct VxURLTransferProgress {
+    std::int64_t bytesSent = 0;
+    std::int64_t totalBytesToSend = -1;
+    std::int64_t bytesReceived = 0;
+    std::int64_t totalBytesToReceive = -1;
+};
+using VxURLProgressObserver = std::function<void(const VxURLTransferProgress&)>;
+
+struct VxURLLoadOptions {
+    double deadline = 0;             // whole-exchange limit in seconds; 0 = none
+    std::int64_t maxBodyLength = 0;  // reply body cap in bytes; 0 = unlimited; beyond it: -1103
+    VxURLProgressObserver progress;  // optional; transfer's thread, rate-limited, plus a final call
+    std::string temporaryDirectory;  // downloads only; empty = the private download cache
+};
 
 class VxURLSessionTask;
 using VxURLSessionTaskPtr = std::shared_ptr<VxURLSessionTask>;
@@ -69,7 +119,8 @@ class VxURLSession {
     using DataCompletion =
         std::function<void(const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr&)>;
     // The location is the temporary file holding the body; it is removed after the
-    // completion returns. Nothing on error.
+    // completion returns (the completion may move it away instead). Nothing on
+    // error.
     using DownloadCompletion =
         std::function<void(const VxURLPtr&, const VxURLResponsePtr&, const VxErrorPtr&)>;
 
@@ -81,10 +132,18 @@ class VxURLSession {
     static VxDataPtr sendSynchronousRequest(const VxURLRequestPtr& request,
                                             VxURLResponsePtr* response,
                                             VxErrorPtr* error = nullptr);
+    static VxDataPtr sendSynchronousRequest(const VxURLRequestPtr& request,
+                                            VxURLResponsePtr* response,
+                                            const VxURLLoadOptions& options,
+                                            VxErrorPtr* error = nullptr);
     // Sends the request in the background and calls the completion once on the
     // given queue. The returned task is running; it can be cancelled.
     static VxURLSessionTaskPtr sendAsynchronousRequest(const VxURLRequestPtr& request,
                                                        VxDispatchQueue& queue,
+                                                       DataCompletion completionHandler);
+    static VxURLSessionTaskPtr sendAsynchronousRequest(const VxURLRequestPtr& request,
+                                                       VxDispatchQueue& queue,
+                                                       const VxURLLoadOptions& options,
                                                        DataCompletion completionHandler);
 
     // Tasks start suspended (call resume()); completions run on delegateQueue().
@@ -94,6 +153,14 @@ class VxURLSession {
                                             DownloadCompletion completionHandler);
     VxURLSessionTaskPtr downloadTaskWithRequest(const VxURLRequestPtr& request,
                                                 DownloadCompletion completionHandler);
+    VxURLSessionTaskPtr downloadTaskWithRequest(const VxURLRequestPtr& request,
+                                                const VxURLLoadOptions& options,
+                                                DownloadCompletion completionHandler);
+
+    // The directory in which downloads without a temporaryDirectory option put
+    // their temporary files, created (mode 0700) when missing; empty when it
+    // cannot be made private, with the reason in `reason`.
+    static std::string privateDownloadDirectory(std::string* reason = nullptr);
 
     // Number of new network connections opened so far by the process's requests
     // (a reused connection does not count).

@@ -6,8 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "Managers/DAConnectionManager.h"
 #include "managers/ManagerServerTest.h"
@@ -132,6 +135,66 @@ TEST_F(UploadTest, UploadFromTheMainQueueAndLateRepliesAreSafe) {
     EXPECT_FALSE(upload(*impatient, late));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_EQ(readAll(late), "slow server");
+}
+
+// Progress reports of one upload, by phase, in order.
+struct PhaseLog {
+    std::mutex mutex;
+    std::vector<std::tuple<DATransferPhase, std::int64_t, std::int64_t>> reports;
+    DATransferObserver observer() {
+        return [this](DATransferPhase phase, std::int64_t done, std::int64_t total) {
+            std::lock_guard lock(mutex);
+            reports.emplace_back(phase, done, total);
+        };
+    }
+};
+
+TEST_F(UploadTest, SlowlyReadUploadSucceedsAndReportsItsProgress) {
+    auto manager = std::make_shared<DAConnectionManager>();
+    PhaseLog progress;
+    manager->setTransferObserver(progress.observer());
+    const std::string bytes(3 * 1000 * 1000, 'z');
+    const std::string path = file("slow.bin", bytes);
+    // About two seconds of transfer while bytes keep moving.
+    server_->configure(R"({"upload":{"readBytesPerSecond":1500000}})");
+    ASSERT_TRUE(upload(*manager, path));
+    EXPECT_FALSE(fs::exists(path));
+
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    std::lock_guard lock(progress.mutex);
+    ASSERT_GE(progress.reports.size(), 3u);
+    // The digest comes first and ends at the whole file, then the upload does.
+    std::size_t uploads = 0;
+    for (std::size_t i = 0; i < progress.reports.size(); ++i) {
+        const auto& [phase, done, total] = progress.reports[i];
+        EXPECT_EQ(total, size);
+        EXPECT_LE(done, size);
+        if (phase == DATransferPhase::Digest) {
+            EXPECT_EQ(uploads, 0u);
+        } else if (uploads++ == 0) {
+            ASSERT_GT(i, 0u);
+            EXPECT_EQ(progress.reports[i - 1],
+                      std::make_tuple(DATransferPhase::Digest, size, size));
+        }
+    }
+    EXPECT_EQ(progress.reports.back(), std::make_tuple(DATransferPhase::Upload, size, size));
+    EXPECT_GE(uploads, 3u);  // reports while the bytes were moving, not only at the end
+}
+
+TEST_F(UploadTest, EndOfTheWaitCancelsTheTransfer) {
+    auto impatient = std::make_shared<ImpatientManager>();
+    const std::string bytes(2 * 1000 * 1000, 'c');
+    const std::string path = file("cancel.bin", bytes);
+    // Ten seconds of transfer; the caller waits half a second.
+    server_->configure(R"({"upload":{"readBytesPerSecond":200000}})");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(upload(*impatient, path));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    // The connection was given up: the server never gets the whole body, and no
+    // late acceptance can delete the file.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(server_->requests().empty());
+    EXPECT_EQ(readAll(path), bytes);
 }
 
 }  // namespace

@@ -87,8 +87,8 @@ TEST(PropertyModel, InstalledAccessorsRoundTripEveryKind) {
     // Objects: the declared class is enforced, the root class accepts anything.
     EXPECT_TRUE(r->performSetter("setTitle:", Id(vxstr("hello"))));
     EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "hello");
-    EXPECT_TRUE(r->performSetter("setTitle:", Id(VxNumber::numberWithInt(1))));
-    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "hello");  // refused, kept
+    EXPECT_FALSE(r->performSetter("setTitle:", Id(VxNumber::numberWithInt(1))));  // refused
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "hello");            // kept
     EXPECT_TRUE(r->performSetter("setAnything:", Id(VxDate::date())));
     EXPECT_TRUE(vx_cast<VxDate>(as<Id>(r->performGetter("anything"))));
     EXPECT_TRUE(r->performSetter("setTitle:", Id()));  // none removes the value
@@ -98,9 +98,24 @@ TEST(PropertyModel, InstalledAccessorsRoundTripEveryKind) {
     EXPECT_FALSE(r->performSetter("setFlag:", Id(vxstr("yes"))));
     EXPECT_FALSE(r->performSetter("setTitle:", 5));
 
+    // The typed accessors of the declaration share the storage and the routing.
+    EXPECT_TRUE(r->setSpan(CRange{4, 2}));
+    EXPECT_EQ(as<CRange>(r->performGetter("span")), (CRange{4, 2}));
+    EXPECT_TRUE(r->setBig(-7));
+    EXPECT_EQ(r->big(), -7);
+    EXPECT_EQ(as<std::int64_t>(r->performGetter("big")), -7);
+    EXPECT_TRUE(r->setTitle(vxstr("typed")));
+    EXPECT_FALSE(r->setTitle(Id(VxDate::date())));
+    EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("title"))), "typed");
+    EXPECT_TRUE(r->setTitle(vx::null()));
+    EXPECT_TRUE(vx::isNull(r->title()));
+    EXPECT_FALSE(r->fixed());
+
     // Custom names, read-only and non-dynamic properties.
-    EXPECT_TRUE(r->performSetter("putCustom:", 42));
+    EXPECT_TRUE(r->putCustom(42));
     EXPECT_EQ(as<std::int32_t>(r->performGetter("customValue")), 42);
+    EXPECT_TRUE(r->performSetter("putCustom:", 43));
+    EXPECT_EQ(r->customValue(), 43);
     EXPECT_FALSE(r->respondsToSelector("setCustom:"));
     EXPECT_TRUE(r->respondsToSelector("fixed"));
     EXPECT_FALSE(r->respondsToSelector("setFixed:"));
@@ -143,8 +158,9 @@ TEST(PropertyModel, RegistryAndAccessorsAreInherited) {
     // declares title as a number.
     EXPECT_TRUE(child->performSetter("setTitle:", Id(VxNumber::numberWithInt(3))));
     EXPECT_EQ(vx::textOf(child->get("title")), "3");
-    child->set("title", vxstr("text"));
-    EXPECT_EQ(vx::textOf(child->get("title")), "3");
+    EXPECT_FALSE(child->performSetter("setTitle:", Id(vxstr("text"))));
+    EXPECT_TRUE(child->setTitle(VxNumber::numberWithInt(4)));  // the child's typed setter
+    EXPECT_EQ(vx::textOf(child->title()), "4");
     EXPECT_FALSE(TMScalars::create()->respondsToSelector("extra"));
 
     // Records outside the family, and CPropertyModel itself.
@@ -212,7 +228,7 @@ TEST(PropertyModel, TranslationDictionaryMapsStorageKeys) {
     TMTranslated::setTranslationDictionary(VxDictionary::dictionaryWithPairs(
         {{"name", vxstr("display_name")}, {"count", VxNumber::numberWithInt(3)}}));
     auto r = TMTranslated::create();
-    r->set("name", vxstr("Ann"));
+    EXPECT_TRUE(r->setName(vxstr("Ann")));
     EXPECT_EQ(vx::textOf(r->dictionary()->objectForKey("display_name")), "Ann");
     EXPECT_FALSE(r->dictionary()->objectForKey("name"));
     EXPECT_EQ(vx::textOf(as<Id>(r->performGetter("name"))), "Ann");
@@ -258,21 +274,27 @@ TEST(PropertyModel, ImportValidatesValuesAndIgnoresUnknownEntries) {
     EXPECT_EQ(TMEmpty::propertyNames()->count(), 0u);
     EXPECT_FALSE(empty->setPropertyValuesFromDictionary(
         VxDictionary::dictionaryWithPairs({{"notDynamic", vxstr("x")}})));
-    // Empty or missing names are ignored by the routing.
-    r->set("", vxstr("x"));
+    // Empty, misspelt or undeclared names store nothing, not even the null
+    // marker, and say so.
+    EXPECT_FALSE(r->set("", vxstr("x")));
     EXPECT_FALSE(r->get(""));
+    EXPECT_FALSE(r->set("titel", vx::null()));
+    EXPECT_FALSE(r->set("plain", VxNumber::numberWithInt(1)));
+    EXPECT_EQ(r->dictionary()->count(), 2u);
+    EXPECT_TRUE(r->set("title", nullptr));  // removes
+    EXPECT_FALSE(r->title());
 }
 
 TEST(PropertyModel, DateStringsAndConversions) {
     auto r = TMDated::create();
-    r->set("when", vxstr("2014-05-01T10:00:00+0000"));
-    EXPECT_FALSE(r->get("when"));  // option clear: texts refused
+    EXPECT_FALSE(r->setWhen(Id(vxstr("2014-05-01T10:00:00+0000"))));
+    EXPECT_FALSE(r->when());  // option clear: texts refused
     TMDated::setOptions(CPropertyModelOptionConvertDateStrings);
-    r->set("when", vxstr("2014-05-01t10:00:00+0000"));
-    auto when = vx_cast<VxDate>(r->get("when"));
+    EXPECT_TRUE(r->setWhen(Id(vxstr("2014-05-01t10:00:00+0000"))));
+    auto when = vx_cast<VxDate>(r->when());
     ASSERT_TRUE(when);
     EXPECT_EQ(when->timeIntervalSince1970(), 1398938400.0);
-    r->set("when", vxstr("May 1st"));
+    EXPECT_FALSE(r->set("when", vxstr("May 1st")));
     EXPECT_EQ(r->get("when"), when);  // refused, kept
     r->set("when", vxstr("2014-05-01T10:00:00+0000 trailing"));
     EXPECT_EQ(r->get("when"), when);
@@ -319,8 +341,8 @@ TEST(PropertyModel, ClassInitialisationRunsOnceAcrossThreads) {
         threads.emplace_back([] {
             for (int k = 0; k < 50; ++k) {
                 auto r = TMCounted::create();
-                r->setScalar<std::int32_t>("value", k);
-                EXPECT_EQ(r->getScalar<std::int32_t>("value"), k);
+                EXPECT_TRUE(r->setValue(k));
+                EXPECT_EQ(r->value(), k);
             }
         });
     for (auto& t : threads) t.join();

@@ -1,36 +1,8 @@
 #include "model/TestRecords.h"
 
-CPM_DEFINE_MODEL(TMScalars, CDictionaryModel,                  //
-                 {"flag", "TB,D"},                             //
-                 {"small", "Ts,D"},                            //
-                 {"usmall", "TS,D"},                           //
-                 {"integer", "Ti,D"},                          //
-                 {"uinteger", "TI,D"},                         //
-                 {"big", "Tq,D"},                              //
-                 {"ubig", "TQ,D"},                             //
-                 {"ratio", "Tf,D"},                            //
-                 {"precise", "Td,D"},                          //
-                 {"letter", "Tc,D"},                           //
-                 {"byte", "TC,D"},                             //
-                 {"pointer", "T^v,D"},                         //
-                 {"cstring", "T*,D"},                          //
-                 {"klass", "T#,D"},                            //
-                 {"selector", "T:,D"},                         //
-                 {"span", "T{_CRange=QQ},D"},                  //
-                 {"title", "T@\"VxString\",C,D"},              //
-                 {"anything", "T@,&,D"},                       //
-                 {"fixed", "TB,R,D"},                          //
-                 {"custom", "Ti,D,GcustomValue,SputCustom:"},  //
-                 {"plain", "Ti,VplainField"},                  //
-                 {"shape", "T{Shape=ii},VshapeField"});
-
-CPM_DEFINE_MODEL(TMScalarsChild, TMScalars,        //
-                 {"extra", "T@\"VxNumber\",C,D"},  //
-                 {"title", "T@\"VxNumber\",C,D"});
-
-CPM_DEFINE_MODEL(TMHandWritten, CDictionaryModel,  //
-                 {"name", "T@\"VxString\",C,D"},   //
-                 {"count", "Ti,D"});
+CPM_DEFINE_MODEL(TMScalars, CDictionaryModel, {"shape", "T{Shape=ii},VshapeField"});
+CPM_DEFINE_MODEL(TMScalarsChild, TMScalars);
+CPM_DEFINE_MODEL(TMHandWritten, CDictionaryModel);
 
 void TMHandWritten::registerAccessors(CPropertyAccessorTable& table) {
     table.addGetter("name", "@@:", [](const CPropertyModel&) -> CPropertyValue {
@@ -38,25 +10,14 @@ void TMHandWritten::registerAccessors(CPropertyAccessorTable& table) {
     });
 }
 
-CPM_DEFINE_MODEL(TMTranslated, CDictionaryModel,  //
-                 {"name", "T@\"VxString\",C,D"},  //
-                 {"count", "T@\"VxNumber\",C,D"});
-
-CPM_DEFINE_MODEL(TMDated, CDictionaryModel,  //
-                 {"when", "T@\"VxDate\",&,D"});
-
-CPM_DEFINE_MODEL(TMCustomDate, CDictionaryModel,  //
-                 {"when", "T@\"VxDate\",&,D"});
-
-CPM_DEFINE_MODEL(TMRow, CDictionaryModel,          //
-                 {"alpha", "T@\"VxString\",C,D"},  //
-                 {"beta", "T@\"VxNumber\",C,D"},   //
-                 {"gamma", "T@,D"});
-
+CPM_DEFINE_MODEL(TMTranslated, CDictionaryModel);
+CPM_DEFINE_MODEL(TMDated, CDictionaryModel);
+CPM_DEFINE_MODEL(TMCustomDate, CDictionaryModel);
+CPM_DEFINE_MODEL(TMRow, CDictionaryModel);
 CPM_DEFINE_MODEL(TMEmpty, CDictionaryModel, {"notDynamic", "T@\"VxString\",C"});
 
 std::atomic<int> TMCounted::initialisations{0};
-CPM_DEFINE_MODEL(TMCounted, CDictionaryModel, {"value", "Ti,D"});
+CPM_DEFINE_MODEL(TMCounted, CDictionaryModel);
 
 CPM_DEFINE_MODEL(TMBadStruct, CDictionaryModel, {"ok", "Ti,D"}, {"point", "T{Point=dd},D"});
 CPM_DEFINE_MODEL(TMBadUnion, CDictionaryModel, {"u", "T(Either=id),D"});

@@ -5,11 +5,34 @@
 
 #include "model/CDictionaryModel.h"
 
-// One dynamic property of every kind that has an accessor pair.
+// One dynamic property of every kind that has an accessor pair, a read-only
+// one, one with other accessor names, a field and (written as a descriptor
+// text) a field of a structure type.
 class TMScalars : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMScalars)
   public:
     TMScalars() = default;
+    CPM_PROPERTY(bool, flag, setFlag);
+    CPM_PROPERTY(std::int16_t, small, setSmall);
+    CPM_PROPERTY(std::uint16_t, usmall, setUsmall);
+    CPM_PROPERTY(std::int32_t, integer, setInteger);
+    CPM_PROPERTY(std::uint32_t, uinteger, setUinteger);
+    CPM_PROPERTY(std::int64_t, big, setBig);
+    CPM_PROPERTY(std::uint64_t, ubig, setUbig);
+    CPM_PROPERTY(float, ratio, setRatio);
+    CPM_PROPERTY(double, precise, setPrecise);
+    CPM_PROPERTY(std::int8_t, letter, setLetter);
+    CPM_PROPERTY(std::uint8_t, byte, setByte);
+    CPM_PROPERTY(const void*, pointer, setPointer);
+    CPM_PROPERTY(const char*, cstring, setCstring);
+    CPM_PROPERTY(const VxClass*, klass, setKlass);
+    CPM_PROPERTY(CSelector, selector, setSelector);
+    CPM_PROPERTY(CRange, span, setSpan);
+    CPM_PROPERTY(VxStringPtr, title, setTitle, cpm::Copy);
+    CPM_PROPERTY(Id, anything, setAnything, cpm::Retain);
+    CPM_READONLY_PROPERTY(bool, fixed);
+    CPM_PROPERTY_ACCESSORS(std::int32_t, custom, customValue, putCustom);
+    CPM_FIELD(std::int32_t, plain, cpm::backingField("plainField"));
 };
 
 // Inherits TMScalars's properties and adds one.
@@ -17,6 +40,8 @@ class TMScalarsChild : public TMScalars {
     CPM_DECLARE_MODEL(TMScalarsChild)
   public:
     TMScalarsChild() = default;
+    CPM_PROPERTY(VxNumberPtr, extra, setExtra, cpm::Copy);
+    CPM_PROPERTY(VxNumberPtr, title, setTitle, cpm::Copy);  // a string in the parent
 };
 
 // A dynamic property whose getter is written by hand.
@@ -24,6 +49,8 @@ class TMHandWritten : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMHandWritten)
   public:
     TMHandWritten() = default;
+    CPM_PROPERTY(VxStringPtr, name, setName, cpm::Copy);
+    CPM_PROPERTY(std::int32_t, count, setCount);
     static void registerAccessors(CPropertyAccessorTable& table);
 };
 
@@ -32,6 +59,8 @@ class TMTranslated : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMTranslated)
   public:
     TMTranslated() = default;
+    CPM_PROPERTY(VxStringPtr, name, setName, cpm::Copy);
+    CPM_PROPERTY(VxNumberPtr, count, setCount, cpm::Copy);
 };
 
 // A date property with the date-string option.
@@ -39,6 +68,7 @@ class TMDated : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMDated)
   public:
     TMDated() = default;
+    CPM_PROPERTY(VxDatePtr, when, setWhen, cpm::Retain);
 };
 
 // A date property with a class-specific date pattern.
@@ -46,6 +76,7 @@ class TMCustomDate : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMCustomDate)
   public:
     TMCustomDate() = default;
+    CPM_PROPERTY(VxDatePtr, when, setWhen, cpm::Retain);
     static VxStringPtr dateFormatString() { return vxstr("dd.MM.yyyy HH:mm"); }
 };
 
@@ -54,9 +85,13 @@ class TMRow : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMRow)
   public:
     TMRow() = default;
+    CPM_PROPERTY(VxStringPtr, alpha, setAlpha, cpm::Copy);
+    CPM_PROPERTY(VxNumberPtr, beta, setBeta, cpm::Copy);
+    CPM_PROPERTY(Id, gamma, setGamma);
 };
 
-// A record without dynamic properties.
+// A record without dynamic properties (its one declaration is a descriptor
+// text).
 class TMEmpty : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMEmpty)
   public:
@@ -68,11 +103,13 @@ class TMCounted : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMCounted)
   public:
     TMCounted() = default;
+    CPM_PROPERTY(std::int32_t, value, setValue);
     static std::atomic<int> initialisations;
     static void registerAccessors(CPropertyAccessorTable&) { ++initialisations; }
 };
 
-// Dynamic properties of types without accessor pairs.
+// Dynamic properties of types without accessor pairs, declared as descriptor
+// texts (as a record read from data would be).
 #define TM_BAD_RECORD(Name)                \
     class Name : public CDictionaryModel { \
         CPM_DECLARE_MODEL(Name)            \

@@ -73,6 +73,63 @@ class TestServer {
             res.set_content(std::string(reinterpret_cast<const char*>(gz), sizeof gz),
                             "text/plain");
         });
+        // ?n=N bytes of "x", one every ?ms=M milliseconds (chunked).
+        server_.Get("/trickle", [](const httplib::Request& req, httplib::Response& res) {
+            const std::size_t n = std::stoul(req.get_param_value("n"));
+            const int ms = std::stoi(req.get_param_value("ms"));
+            res.set_chunked_content_provider(
+                "text/plain", [n, ms](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset >= n) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                    return sink.write("x", 1);
+                });
+        });
+        // ?n=N bytes, generated, with their Content-Length or (?chunked=1) without.
+        server_.Get("/bytes", [](const httplib::Request& req, httplib::Response& res) {
+            const std::size_t n = std::stoul(req.get_param_value("n"));
+            auto write = [n](std::size_t offset, httplib::DataSink& sink) {
+                static const std::string block(65536, 'b');
+                const std::size_t k = std::min(block.size(), n - offset);
+                return sink.write(block.data(), k);
+            };
+            if (req.has_param("chunked")) {
+                res.set_chunked_content_provider(
+                    "text/plain", [n, write](std::size_t offset, httplib::DataSink& sink) {
+                        if (offset < n) return write(offset, sink);
+                        sink.done();
+                        return true;
+                    });
+            } else {
+                res.set_content_provider(
+                    n, "text/plain",
+                    [write](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                        return write(offset, sink);
+                    });
+            }
+        });
+        // Reads the body at ?rate=N bytes a second and answers with its length.
+        server_.Post("/slowread", [](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader) {
+            const double rate = std::stod(req.get_param_value("rate"));
+            const auto start = std::chrono::steady_clock::now();
+            std::size_t total = 0;
+            reader([&](const char*, std::size_t n) {
+                total += n;
+                std::this_thread::sleep_until(start + std::chrono::duration<double>(total / rate));
+                return true;
+            });
+            res.set_content(std::to_string(total), "text/plain");
+        });
+        // A small receive buffer, so that a slow reader holds the sender back
+        // instead of the kernel taking in megabytes on its behalf.
+        server_.set_socket_options([](int sock) {
+            int yes = 1, size = 64 * 1024;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        });
         // Idle kept-alive connections end soon, so that stop() does not wait long.
         server_.set_keep_alive_timeout(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
@@ -399,6 +456,231 @@ TEST(URLSession, DownloadLandsInATemporaryFileRemovedAfterTheCompletion) {
     EXPECT_EQ(location, nullptr);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->code(), VxURLErrorCannotConnectToHost);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Progress reports of one transfer, as the observer saw them.
+struct ProgressLog {
+    std::mutex mutex;
+    std::vector<VxURLTransferProgress> reports;
+    std::thread::id thread;
+    VxURLProgressObserver observer() {
+        return [this](const VxURLTransferProgress& p) {
+            std::lock_guard lock(mutex);
+            reports.push_back(p);
+            thread = std::this_thread::get_id();
+        };
+    }
+};
+
+TEST(URLSessionTimeouts, TimeoutLimitsIdlenessNotTheLengthOfATransfer) {
+    TestServer server;
+    // A reply that keeps coming for about 2 s, well past a 0.5 s timeout.
+    auto trickle = request(server.url("/trickle?n=20&ms=100"));
+    trickle->setTimeoutInterval(0.5);
+    VxErrorPtr error;
+    VxDataPtr data = VxURLSession::sendSynchronousRequest(trickle, nullptr, &error);
+    ASSERT_TRUE(data) << vxDescription(error);
+    EXPECT_EQ(data->view(), std::string(20, 'x'));
+
+    // An upload that the server reads at 2 MB/s for about 2 s, with a 1 s timeout.
+    std::string payload(4 * 1000 * 1000, 'u');
+    auto upload = request(server.url("/slowread?rate=2000000"));
+    upload->setHTTPMethod("POST");
+    upload->setTimeoutInterval(1);
+    upload->setHTTPBodyStream(VxInputStream::inputStreamWithData(VxData::dataWithString(payload)));
+    const auto start = std::chrono::steady_clock::now();
+    data = VxURLSession::sendSynchronousRequest(upload, nullptr, &error);
+    ASSERT_TRUE(data) << vxDescription(error);
+    EXPECT_EQ(data->view(), std::to_string(payload.size()));
+    EXPECT_GT(secondsSince(start), 1.5);
+
+    // Silence for longer than the timeout ends the exchange at the timeout.
+    auto slow = request(server.url("/slow"));
+    slow->setTimeoutInterval(0.4);
+    const auto silent = std::chrono::steady_clock::now();
+    error = failureOf(slow);
+    EXPECT_EQ(codeOf(error), VxURLErrorTimedOut);
+    EXPECT_LT(secondsSince(silent), 1.0);
+}
+
+TEST(URLSessionTimeouts, DeadlineBoundsTheWholeExchange) {
+    TestServer server;
+    auto trickle = request(server.url("/trickle?n=50&ms=100"));
+    trickle->setTimeoutInterval(0.5);
+    VxURLLoadOptions options;
+    options.deadline = 1.0;
+    VxErrorPtr error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(VxURLSession::sendSynchronousRequest(trickle, nullptr, options, &error));
+    const double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 0.95);
+    EXPECT_LT(elapsed, 1.6);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), VxURLErrorTimedOut);
+    EXPECT_EQ(error->localizedDescription(), "The request timed out.");
+
+    // The same deadline applies to an asynchronous send.
+    VxSemaphore done;
+    VxErrorPtr asyncError;
+    VxURLSession::sendAsynchronousRequest(
+        trickle, VxDispatchQueue::globalQueue(), options,
+        [&](const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr& e) {
+            asyncError = e;
+            done.signal();
+        });
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_EQ(codeOf(asyncError), VxURLErrorTimedOut);
+}
+
+TEST(URLSessionLimits, ReplyBodiesBeyondTheCapAreRefusedWhileReceiving) {
+    TestServer server;
+    constexpr std::int64_t kCap = 1 << 20;
+    struct Case {
+        std::string path;
+        bool refused;
+    };
+    for (const Case& c :
+         {Case{"/bytes?n=8388608", true}, Case{"/bytes?n=8388608&chunked=1", true},
+          Case{"/bytes?n=1048576&chunked=1", false}, Case{"/bytes?n=1048576", false}}) {
+        SCOPED_TRACE(c.path);
+        ProgressLog progress;
+        VxURLLoadOptions options;
+        options.maxBodyLength = kCap;
+        options.progress = progress.observer();
+        VxErrorPtr error;
+        VxDataPtr data = VxURLSession::sendSynchronousRequest(request(server.url(c.path)), nullptr,
+                                                              options, &error);
+        if (!c.refused) {
+            ASSERT_TRUE(data) << vxDescription(error);
+            EXPECT_EQ(data->length(), static_cast<std::size_t>(kCap));
+            continue;
+        }
+        EXPECT_FALSE(data);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain(), VxURLErrorDomain);
+        EXPECT_EQ(error->code(), -1103);
+        // Stopped near the cap, not after the whole body.
+        ASSERT_FALSE(progress.reports.empty());
+        EXPECT_LE(progress.reports.back().bytesReceived, 2 * kCap);
+    }
+
+    // A download goes to a file and is not capped.
+    psvc::TempDir dir;
+    VxURLLoadOptions options;
+    options.maxBodyLength = kCap;
+    options.temporaryDirectory = dir.path();
+    VxSemaphore done;
+    std::uintmax_t size = 0;
+    VxURLSession::sharedSession()
+        .downloadTaskWithRequest(
+            request(server.url("/bytes?n=3000000")), options,
+            [&](const VxURLPtr& location, const VxURLResponsePtr&, const VxErrorPtr& error) {
+                EXPECT_EQ(error, nullptr) << vxDescription(error);
+                if (location) size = std::filesystem::file_size(location->path());
+                done.signal();
+            })
+        ->resume();
+    ASSERT_TRUE(done.wait(10.0));
+    EXPECT_EQ(size, 3000000u);
+}
+
+TEST(URLSessionProgress, ObserverSeesBytesAndTotalsOnTheTransfersThread) {
+    TestServer server;
+    // Upload with a declared length, read at 2 MB/s for about a second.
+    const std::string payload(2 * 1000 * 1000, 'p');
+    auto upload = request(server.url("/slowread?rate=2000000"));
+    upload->setHTTPMethod("POST");
+    upload->setValue(std::to_string(payload.size()), "Content-Length");
+    upload->setHTTPBodyStream(VxInputStream::inputStreamWithData(VxData::dataWithString(payload)));
+    ProgressLog sent;
+    VxURLLoadOptions options;
+    options.progress = sent.observer();
+    VxSemaphore done;
+    const auto start = std::chrono::steady_clock::now();
+    VxURLSession::sendAsynchronousRequest(
+        upload, VxDispatchQueue::globalQueue(), options,
+        [&](const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr&) { done.signal(); });
+    ASSERT_TRUE(done.wait(20.0));
+    const double elapsed = secondsSince(start);
+    {
+        std::lock_guard lock(sent.mutex);
+        ASSERT_GE(sent.reports.size(), 3u);  // some while sending, and the final one
+        // At most one report per interval, plus the final one.
+        EXPECT_LE(static_cast<double>(sent.reports.size()), elapsed / 0.1 + 2);
+        EXPECT_NE(sent.thread, std::this_thread::get_id());
+        std::int64_t previous = 0;
+        for (const auto& p : sent.reports) {
+            EXPECT_EQ(p.totalBytesToSend, static_cast<std::int64_t>(payload.size()));
+            EXPECT_GE(p.bytesSent, previous);
+            previous = p.bytesSent;
+        }
+        EXPECT_LT(sent.reports.front().bytesSent, sent.reports.back().bytesSent);
+        EXPECT_EQ(sent.reports.back().bytesSent, static_cast<std::int64_t>(payload.size()));
+        EXPECT_EQ(sent.reports.back().bytesReceived, 7);
+        EXPECT_EQ(sent.reports.back().totalBytesToReceive, 7);
+    }
+
+    // A reply without a length has no known total.
+    ProgressLog received;
+    options.progress = received.observer();
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(
+        request(server.url("/bytes?n=500000&chunked=1")), nullptr, options, nullptr));
+    ASSERT_FALSE(received.reports.empty());
+    EXPECT_EQ(received.reports.back().bytesReceived, 500000);
+    EXPECT_EQ(received.reports.back().totalBytesToReceive, -1);
+    EXPECT_EQ(received.reports.back().totalBytesToSend, -1);
+}
+
+TEST(URLSessionDownloads, TemporaryFilesStayInAPrivateDirectory) {
+    TestServer server;
+    psvc::TempDir home;
+    auto download = [&](const VxURLLoadOptions& options, std::string* where) {
+        VxSemaphore done;
+        VxErrorPtr failure;
+        VxURLSession::sharedSession()
+            .downloadTaskWithRequest(
+                request(server.url("/file")), options,
+                [&](const VxURLPtr& location, const VxURLResponsePtr&, const VxErrorPtr& error) {
+                    failure = error;
+                    if (location) *where = location->path();
+                    done.signal();
+                })
+            ->resume();
+        EXPECT_TRUE(done.wait(10.0));
+        return failure;
+    };
+    namespace fs = std::filesystem;
+    std::string where;
+    {
+        psvc::ScopedEnv cache("XDG_CACHE_HOME", home / "cache");
+        ASSERT_EQ(download({}, &where), nullptr);
+        EXPECT_EQ(fs::path(where).parent_path(), home / "cache/diagnostics/downloads");
+        EXPECT_EQ(fs::status(home / "cache/diagnostics/downloads").permissions() & fs::perms::all,
+                  fs::perms::owner_all);
+
+        // A download cache that another user owns is not used.
+        if (::geteuid() == 0 &&
+            ::chown((home / "cache/diagnostics/downloads").c_str(), 65534, 65534) == 0) {
+            VxErrorPtr error = download({}, &where);
+            EXPECT_EQ(codeOf(error), VxURLErrorCannotCreateFile);
+        }
+    }
+    {
+        // Neither XDG_CACHE_HOME nor HOME: no fallback to a shared directory.
+        psvc::ScopedEnv noCache("XDG_CACHE_HOME", std::nullopt);
+        psvc::ScopedEnv noHome("HOME", std::nullopt);
+        EXPECT_EQ(codeOf(download({}, &where)), VxURLErrorCannotCreateFile);
+        // A directory named by the caller is used as it is.
+        VxURLLoadOptions options;
+        options.temporaryDirectory = home / "mine";
+        fs::create_directory(options.temporaryDirectory);
+        ASSERT_EQ(download(options, &where), nullptr);
+        EXPECT_EQ(fs::path(where).parent_path(), home / "mine");
+    }
 }
 
 }  // namespace

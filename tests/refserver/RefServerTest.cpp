@@ -180,6 +180,39 @@ TEST(RefServer, DelayAndDrop) {
     EXPECT_EQ(session(again)["response"], "SessionSuccess");
 }
 
+TEST(RefServer, LargeTricklingAndPacedBodies) {
+    ReferenceServer server;
+    auto c = client(server);
+    using clock = std::chrono::steady_clock;
+    // A padded reply is still the envelope, with or without its length.
+    for (bool chunked : {false, true}) {
+        SCOPED_TRACE(chunked);
+        server.configure(json{{"session", {{"replyBytes", 200000}, {"chunked", chunked}}}}.dump());
+        auto r = post(c);
+        ASSERT_EQ(statusOf(r), 200);
+        EXPECT_EQ(r->body.size(), 200000u);
+        EXPECT_EQ(jsonOf(r)["response"], "SessionSuccess");
+        EXPECT_EQ(r->has_header("Content-Length"), !chunked);
+    }
+
+    // About 60 bytes at one per 20 ms.
+    server.reset();
+    server.configure(R"({"session":{"trickleMs":20}})");
+    auto t0 = clock::now();
+    EXPECT_EQ(session(c)["response"], "SessionSuccess");
+    EXPECT_GE(clock::now() - t0, std::chrono::milliseconds(900));
+
+    // 100 kB read at 200 kB/s.
+    server.configure(R"({"session":{"trickleMs":1,"validate":false,"readBytesPerSecond":200000}})");
+    t0 = clock::now();
+    EXPECT_EQ(statusOf(post(c, std::string(100000, ' '))), 200);
+    EXPECT_GE(clock::now() - t0, std::chrono::milliseconds(450));
+    EXPECT_EQ(server.requests().back().body.size(), 100000u);
+
+    EXPECT_THROW(server.configure(R"({"trickleMs":0})"), std::runtime_error);
+    EXPECT_THROW(server.configure(R"({"replyBytes":-1})"), std::runtime_error);
+}
+
 TEST(RefServer, RecordsRequestsAndResets) {
     ReferenceServer server({"--config", R"({"envelope":"both"})"});
     auto c = client(server);

@@ -61,6 +61,17 @@ bool readInt(const json& v, const char* name, int lo, int hi, std::optional<int>
     return true;
 }
 
+bool readInt64(const json& v, const char* name, long long lo, long long hi,
+               std::optional<long long>& out, std::string& error) {
+    if (!v.is_number_integer() || v.get<long long>() < lo || v.get<long long>() > hi) {
+        error = std::string("knob \"") + name + "\" must be an integer from " + std::to_string(lo) +
+                " to " + std::to_string(hi);
+        return false;
+    }
+    out = v.get<long long>();
+    return true;
+}
+
 }  // namespace
 
 std::optional<Envelope> envelopeFromName(const std::string& name) {
@@ -99,6 +110,10 @@ void Knobs::overlay(const Knobs& top) {
     take(validate, top.validate);
     take(requireSession, top.requireSession);
     take(corruptUpload, top.corruptUpload);
+    take(replyBytes, top.replyBytes);
+    take(chunked, top.chunked);
+    take(trickleMs, top.trickleMs);
+    take(readBytesPerSecond, top.readBytesPerSecond);
 }
 
 std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
@@ -167,6 +182,14 @@ std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
             ok = readBool(v, "requireSession", k.requireSession, error);
         } else if (name == "corruptUpload") {
             ok = readBool(v, "corruptUpload", k.corruptUpload, error);
+        } else if (name == "replyBytes") {
+            ok = readInt64(v, "replyBytes", 0, kMaxReplyBytes, k.replyBytes, error);
+        } else if (name == "chunked") {
+            ok = readBool(v, "chunked", k.chunked, error);
+        } else if (name == "trickleMs") {
+            ok = readInt(v, "trickleMs", 1, kMaxDelayMs, k.trickleMs, error);
+        } else if (name == "readBytesPerSecond") {
+            ok = readInt64(v, "readBytesPerSecond", 1, kMaxReplyBytes, k.readBytesPerSecond, error);
         } else {
             error = "unknown knob \"" + name + "\"";
             ok = false;
@@ -195,6 +218,10 @@ json Knobs::toJson() const {
     if (validate) j["validate"] = *validate;
     if (requireSession) j["requireSession"] = *requireSession;
     if (corruptUpload) j["corruptUpload"] = *corruptUpload;
+    if (replyBytes) j["replyBytes"] = *replyBytes;
+    if (chunked) j["chunked"] = *chunked;
+    if (trickleMs) j["trickleMs"] = *trickleMs;
+    if (readBytesPerSecond) j["readBytesPerSecond"] = *readBytesPerSecond;
     return j;
 }
 

@@ -49,6 +49,11 @@ struct Knobs {
     std::optional<bool> validate;             // check the request body of the call
     std::optional<bool> requireSession;       // refuse device calls without an issued session id
     std::optional<bool> corruptUpload;        // damage an upload's first byte as it arrives
+    // Delivery of large or slow bodies.
+    std::optional<long long> replyBytes;          // pad the reply body with spaces to this size
+    std::optional<bool> chunked;                  // reply without Content-Length
+    std::optional<int> trickleMs;                 // send the reply one byte per this many ms
+    std::optional<long long> readBytesPerSecond;  // read the request body at most this fast
 
     // Every knob set in `top` replaces the one here.
     void overlay(const Knobs& top);
@@ -61,6 +66,8 @@ struct Knobs {
 
 // Longest accepted "delayMs", so that a typo cannot stall a test run.
 inline constexpr int kMaxDelayMs = 120000;
+// Largest accepted "replyBytes" (the body is generated, never held whole).
+inline constexpr long long kMaxReplyBytes = 1LL << 40;
 
 std::optional<Envelope> envelopeFromName(const std::string& name);
 std::string envelopeName(Envelope e);

@@ -1,5 +1,7 @@
 #include "RefServer.h"
 
+#include "Delivery.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -114,22 +116,20 @@ RefServer::RefServer(ServerOptions options)
         if (base.back() != '/') base += '/';
         prefix = "^" + regexEscape(base);
     }
-    for (const auto& spec : callTable()) {
+    for (const auto& spec : callTable())
         routes_.push_back({&spec, std::regex(prefix + spec.pathPattern + "$")});
-        // Upload bodies may be larger than memory: they are streamed.
-        if (spec.name == "upload")
-            server_.Post(
-                prefix + spec.pathPattern + "$",
-                [this](const httplib::Request& req, httplib::Response& res,
-                       const httplib::ContentReader& reader) { handleCall(req, res, &reader); });
-    }
 
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         dispatch(req, res);
     };
+    // Bodies are read by the server itself, so that knobs can pace them.
+    auto reading = [this](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& reader) {
+        readAndDispatch(req, res, reader);
+    };
     server_.Get(".*", handler);
-    server_.Post(".*", handler);
-    server_.Put(".*", handler);
+    server_.Post(".*", reading);
+    server_.Put(".*", reading);
     server_.Patch(".*", handler);
     server_.Delete(".*", handler);
     server_.Options(".*", handler);
@@ -213,11 +213,9 @@ void RefServer::handleControl(const httplib::Request& req, httplib::Response& re
     }
 }
 
-void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
-                           const httplib::ContentReader* reader) {
-    const CallSpec* spec = nullptr;
-    bool pathKnown = false;
-    std::vector<std::string> params;
+const CallSpec* RefServer::route(const httplib::Request& req, std::vector<std::string>& params,
+                                 bool& pathKnown) const {
+    pathKnown = false;
     for (const auto& route : routes_) {
         std::smatch m;
         if (!std::regex_match(req.path, m, route.pattern)) continue;
@@ -225,10 +223,36 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
         // HEAD is answered like GET by the HTTP library.
         const std::string method = req.method == "HEAD" ? "GET" : req.method;
         if (method != route.spec->method) continue;
-        spec = route.spec;
         for (std::size_t i = 1; i < m.size(); ++i) params.push_back(m[i].str());
-        break;
+        return route.spec;
     }
+    return nullptr;
+}
+
+void RefServer::readAndDispatch(const httplib::Request& req, httplib::Response& res,
+                                const httplib::ContentReader& reader) {
+    std::optional<long long> rate;
+    std::vector<std::string> params;
+    bool pathKnown = false;
+    if (const CallSpec* spec = route(req, params, pathKnown)) {
+        // Upload bodies may be larger than memory: they are streamed.
+        if (spec->name == "upload") return handleCall(req, res, &reader);
+        std::lock_guard lock(configMutex_);
+        rate = config_.effective(spec->name).readBytesPerSecond;
+    }
+    httplib::Request full = req;
+    if (!readRequestBody(req, reader, rate, stopping_, full.body, full.files)) {
+        res.status = 400;
+        return;
+    }
+    dispatch(full, res);
+}
+
+void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader* reader) {
+    bool pathKnown = false;
+    std::vector<std::string> params;
+    const CallSpec* spec = route(req, params, pathKnown);
 
     RecordedRequest rec;
     rec.method = req.method;
@@ -249,8 +273,14 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
     if (reader) {
         received = std::make_unique<UploadReceiver>(store_ && spec ? store_->partialUploadPath()
                                                                    : std::string());
-        receiveUpload(*reader, knobs, *received, rec.body);
+        const bool complete = receiveUpload(*reader, knobs, *received, rec.body);
         rec.bodySize = received->size();
+        if (!complete) {
+            // The connection failed or the server is stopping: no reply is read.
+            log_.add(std::move(rec));
+            res.status = 400;
+            return;
+        }
     }
     log_.add(std::move(rec));
 
@@ -279,12 +309,14 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
     writeReply(spec, knobs, out, res);
 }
 
-void RefServer::receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
+bool RefServer::receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
                               UploadReceiver& body, std::string& logged) {
     bool corrupt = knobs.corruptUpload.value_or(false);
     bool writable = true;
-    reader([&](const char* data, std::size_t length) {
+    ReadPacer pacer(knobs.readBytesPerSecond, stopping_);
+    const bool complete = reader([&](const char* data, std::size_t length) {
         if (length == 0) return true;
+        if (!pacer.take(length)) return false;
         if (logged.size() < kLoggedUploadBytes)
             logged.append(data, std::min(length, kLoggedUploadBytes - logged.size()));
         if (corrupt) {
@@ -305,6 +337,8 @@ void RefServer::receiveUpload(const httplib::ContentReader& reader, const Knobs&
                      body.partialPath().c_str());
         body.discard();
     }
+    if (!complete) body.discard();
+    return complete;
 }
 
 void RefServer::keep(const CallSpec* spec, const httplib::Request& req, UploadReceiver* body,
@@ -400,7 +434,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
     }
     if (knobs.contentType) contentType = *knobs.contentType;
     res.status = knobs.status.value_or(out.rejectReason ? out.rejectStatus : 200);
-    res.set_content(body, contentType);
+    setReplyBody(res, std::move(body), contentType, knobs, stopping_);
 }
 
 }  // namespace refserver

@@ -48,13 +48,21 @@ class RefServer {
     };
 
     void dispatch(const httplib::Request& req, httplib::Response& res);
+    // Reads a request body (paced by "readBytesPerSecond"), then dispatches.
+    void readAndDispatch(const httplib::Request& req, httplib::Response& res,
+                         const httplib::ContentReader& reader);
+    // The call that answers `req`, with the captures of its path; `pathKnown`
+    // tells whether some call has that path (for another method).
+    const CallSpec* route(const httplib::Request& req, std::vector<std::string>& params,
+                          bool& pathKnown) const;
     void handleControl(const httplib::Request& req, httplib::Response& res);
     // `reader` is given for uploads, whose body is streamed rather than held.
     void handleCall(const httplib::Request& req, httplib::Response& res,
                     const httplib::ContentReader* reader = nullptr);
-    // Streams an upload's body into `body` (and the store), keeping its start
-    // for the request log.
-    void receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
+    // Streams an upload's body into `body` (and the store), paced by
+    // "readBytesPerSecond", keeping its start for the request log. False when
+    // the body could not be read whole.
+    bool receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
                        UploadReceiver& body, std::string& logged);
     // Keeps what an accepted call brought, when a store is kept.
     void keep(const CallSpec* spec, const httplib::Request& req, UploadReceiver* body,
