@@ -414,6 +414,29 @@ TEST_F(CtlProtocolTest, UploadArrivesIntactOrStaysLocal) {
     EXPECT_EQ(ctl("upload " + file + " --test T --data D").exitCode, 2);  // no --device
 }
 
+TEST_F(CtlProtocolTest, ProgressIsDrawnOnATerminal) {
+    std::string bytes(2 * 1024 * 1024, 'p');
+    const std::string file = write("run.bin", bytes);
+    // script(1) gives the command a terminal and copies what it writes there.
+    const std::string command = "cd " + directory_ + " && DA_PREFERENCES_DIR=prefs " +
+                                "DA_DEVICE_ANSWERS=answers.json DA_LOG_DIR=logs timeout 60 " +
+                                "script -qec '" DA_BINARY_DIR "/tools/ctl/diagnosticsctl upload " +
+                                file + " --test T1 --data D1 --device dev-1' /dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string screen;
+    char buffer[512];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) screen.append(buffer, n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0) << screen;
+    EXPECT_NE(screen.find("\rChecking (MD5)  2.00 MiB / 2.00 MiB  100%"), std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find("\rChecked 2.00 MiB in "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\rUploading  2.00 MiB / 2.00 MiB  100%"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\rUploaded 2.00 MiB in "), std::string::npos) << screen;
+    EXPECT_EQ(svc::readFile(directory_ + "/store/uploads/T1/D1"), bytes);
+}
+
 TEST_F(CtlProtocolTest, StringsLandInTheBundle) {
     const std::string bundle = directory_ + "/bundle";
     CtlRun run = ctl("strings " + bundle);
