@@ -61,6 +61,35 @@ VxErrorPtr posixError(int code, const std::string& what, const std::string& path
                                     std::static_pointer_cast<VxDictionary>(info->copy()));
 }
 
+// Opens and exclusively locks the domain's lock file; -1 with an error on
+// failure. Writers unlink the lock file before they unlock it, so a lock taken
+// on a file that is no longer the one at the path is dropped and taken again.
+int lockDomainFile(const std::string& lockPath, VxErrorPtr* error) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            vxSetError(error, posixError(errno, "Cannot open lock file", lockPath));
+            return -1;
+        }
+        while (flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                int e = errno;
+                ::close(fd);
+                vxSetError(error, posixError(e, "Cannot lock", lockPath));
+                return -1;
+            }
+        }
+        struct stat held {
+        }, current{};
+        if (fstat(fd, &held) == 0 && stat(lockPath.c_str(), &current) == 0 &&
+            held.st_dev == current.st_dev && held.st_ino == current.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    vxSetError(error, posixError(EAGAIN, "Cannot lock", lockPath));
+    return -1;
+}
+
 bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, bytes, length);
@@ -268,19 +297,8 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
     }
 
     std::string lockPath = path + ".lock";
-    int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd < 0) {
-        vxSetError(error, posixError(errno, "Cannot open lock file", lockPath));
-        return false;
-    }
-    while (flock(lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            int e = errno;
-            ::close(lockFd);
-            vxSetError(error, posixError(e, "Cannot lock", lockPath));
-            return false;
-        }
-    }
+    int lockFd = lockDomainFile(lockPath, error);
+    if (lockFd < 0) return false;
 
     // Read-modify-write under the lock, always from the file itself.
     std::string problem;
@@ -330,6 +348,9 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
             }
         }
     }
+    // The lock file goes while it is still locked: a writer waiting on the old
+    // file finds it unlinked once it gets the lock and starts over.
+    ::unlink(lockPath.c_str());
     flock(lockFd, LOCK_UN);
     ::close(lockFd);
 

@@ -21,7 +21,8 @@
 // "<domain>.json.lock" in the same directory, writes a temporary file, fsyncs it
 // and renames it over the domain file, so readers in other processes see either
 // the old or the new file and concurrent writers do not lose each other's
-// updates.
+// updates. The lock file is removed again before it is unlocked, so none is
+// left behind.
 //
 // Values keep their JSON kinds: texts, numbers (booleans included), arrays,
 // dictionaries and the null marker.

@@ -98,6 +98,36 @@ VxServiceCallResult VxServiceClient::call(const std::string& methodName,
     return result;
 }
 
+std::optional<std::uint32_t> VxServiceClient::serviceProcessId(std::string* errorText) {
+    std::lock_guard lock(impl_->mutex);
+    std::string error;
+    std::optional<std::uint32_t> pid;
+    if (impl_->open(error)) {
+        // Asking the bus itself never starts the service.
+        try {
+            auto bus = sdbus::createProxy(*impl_->connection, "org.freedesktop.DBus",
+                                          "/org/freedesktop/DBus");
+            bool owned = false;
+            bus->callMethod("NameHasOwner")
+                .onInterface("org.freedesktop.DBus")
+                .withArguments(impl_->endpoint.busName)
+                .storeResultsTo(owned);
+            if (owned) {
+                std::uint32_t value = 0;
+                bus->callMethod("GetConnectionUnixProcessID")
+                    .onInterface("org.freedesktop.DBus")
+                    .withArguments(impl_->endpoint.busName)
+                    .storeResultsTo(value);
+                pid = value;
+            }
+        } catch (const sdbus::Error& e) {
+            error = e.getName() + ": " + e.getMessage();
+        }
+    }
+    if (errorText != nullptr) *errorText = error;
+    return pid;
+}
+
 std::optional<std::string> vxCheckAvailability(const std::string& busAddress,
                                                std::chrono::milliseconds timeout,
                                                std::string* errorText) {

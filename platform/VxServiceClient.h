@@ -3,6 +3,7 @@
 // name (which lets the bus start the service on demand) and decodes the optional text.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,11 @@ class VxServiceClient {
     VxServiceCallResult checkAvailability(std::chrono::milliseconds timeout) {
         return call(VxServiceEndpoint::kCheckAvailabilityMethod, timeout);
     }
+
+    // The process that owns the service's bus name now, or nothing when the
+    // service is not running; the bus is asked, so the service is not started.
+    // errorText (when given) is empty unless the bus could not be asked.
+    std::optional<std::uint32_t> serviceProcessId(std::string* errorText = nullptr);
 
   private:
     struct Impl;

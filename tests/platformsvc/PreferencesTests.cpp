@@ -175,6 +175,12 @@ TEST(Preferences, WritesOfOtherProcessesAreSeenAfterSynchronizeAndNoneIsLost) {
     for (pid_t child : children) EXPECT_TRUE(succeeded(child));
     ASSERT_TRUE(prefs.synchronize(kDomain));
     EXPECT_EQ(prefs.dictionaryForDomain(kDomain)->count(), 1u + 2u * kKeysPerWriter);
+
+    // The writers' lock file does not outlive them.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{std::string(kDomain) + ".json"});
 }
 
 }  // namespace

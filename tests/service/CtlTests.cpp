@@ -1,11 +1,16 @@
-// diagnosticsctl as a user runs it: exit codes, output and what it stores.
+// diagnosticsctl as a user runs it: exit codes, output and what it stores, one
+// group of tests per subcommand; the protocol subcommands run against the
+// reference server, which keeps what it receives.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 
 #include "platform/VxPreferences.h"
@@ -14,10 +19,13 @@
 
 namespace {
 
+using json = nlohmann::json;
+
 struct CtlRun {
     int exitCode = -1;
     std::string out;
     std::string err;
+    json outJson() const { return json::parse(out, nullptr, false); }
 };
 
 class CtlTest : public ::testing::Test {
@@ -32,13 +40,13 @@ class CtlTest : public ::testing::Test {
     }
 
     // Runs diagnosticsctl with the arguments (already shell-quoted) in this
-    // test's preferences and answers, bounded in time.
+    // test's preferences, answers and logs, bounded in time.
     CtlRun ctl(const std::string& arguments) {
         const std::string errPath = directory_ + "/stderr";
         const std::string command = "DA_PREFERENCES_DIR=" + directory_ +
                                     "/prefs DA_DEVICE_ANSWERS=" + directory_ +
                                     "/answers.json DA_LOG_DIR=" + directory_ +
-                                    "/logs timeout 30 " DA_BINARY_DIR "/tools/ctl/diagnosticsctl " +
+                                    "/logs timeout 60 " DA_BINARY_DIR "/tools/ctl/diagnosticsctl " +
                                     arguments + " 2>" + errPath;
         CtlRun run;
         FILE* pipe = ::popen(command.c_str(), "r");
@@ -56,11 +64,23 @@ class CtlTest : public ::testing::Test {
         VxPreferences prefs(directory_ + "/prefs");
         return prefs.copyValue(key, svc::kDomain);
     }
+    void useServer(const std::string& baseURL) {
+        const std::string d = svc::kDomain;
+        ASSERT_EQ(ctl("prefs set --type uint " + d + " Server 5").exitCode, 0);
+        ASSERT_EQ(ctl("prefs set " + d + " CustomServerURL " + baseURL).exitCode, 0);
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        const std::string path = directory_ + "/" + name;
+        svc::writeFileAtomically(path, text);
+        return path;
+    }
 
     std::string directory_;
 };
 
-TEST_F(CtlTest, PreferencesKeepTheirTypes) {
+// ---- prefs -----------------------------------------------------------------
+
+TEST_F(CtlTest, PrefsKeepTheirTypes) {
     const std::string d = svc::kDomain;
     EXPECT_EQ(ctl("prefs set --type uint " + d + " Server 5").exitCode, 0);
     EXPECT_EQ(ctl("prefs set --type int " + d + " Level -- -7").exitCode, 0);
@@ -87,6 +107,8 @@ TEST_F(CtlTest, PreferencesKeepTheirTypes) {
     EXPECT_EQ(ctl("prefs get " + d + " On").out, "true\n");
     EXPECT_EQ(ctl("prefs get " + d + " Table").out, "{\"a\":[1,null,\"x/y\"]}\n");
     EXPECT_EQ(ctl("prefs get " + d + " Name").out, "two words\n");
+    EXPECT_EQ(ctl("--json prefs get " + d + " Name").out, "\"two words\"\n");
+    EXPECT_EQ(ctl("prefs get " + d + " On --json").out, "true\n");
 
     // Refused values change nothing.
     CtlRun bad = ctl("prefs set --type uint " + d + " Server -- -1");
@@ -96,19 +118,31 @@ TEST_F(CtlTest, PreferencesKeepTheirTypes) {
     EXPECT_EQ(ctl("prefs set --type bool " + d + " Server maybe").exitCode, 2);
     EXPECT_EQ(ctl("prefs set --type float " + d + " Server 1").exitCode, 2);
     EXPECT_EQ(ctl("prefs set " + d + "/.. Server 1").exitCode, 2);
+    CtlRun emptyKey = ctl("prefs set " + d + " '' 1");
+    EXPECT_EQ(emptyKey.exitCode, 2);
+    EXPECT_NE(emptyKey.err.find("must not be empty"), std::string::npos) << emptyKey.err;
+    EXPECT_EQ(ctl("prefs get " + d + " ''").exitCode, 2);
     EXPECT_EQ(ctl("prefs get " + d + " Server").out, "5\n");
 
     EXPECT_EQ(ctl("prefs delete " + d + " Server").exitCode, 0);
     CtlRun gone = ctl("prefs get " + d + " Server");
     EXPECT_EQ(gone.exitCode, 1);
     EXPECT_EQ(gone.out, "");
+
+    // Deleting what is not there writes nothing, and no lock file stays.
+    EXPECT_EQ(ctl("prefs delete com.example.Unknown Key").exitCode, 0);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_ + "/prefs"))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{d + ".json"});
 }
 
-TEST_F(CtlTest, DeviceInfoPrintsTheAnswersItCanRead) {
-    svc::writeFileAtomically(directory_ + "/answers.json",
-                             R"({"SerialNumber":"SERIAL000123","ProductType":"Kelo 7",)"
-                             R"("BatteryIsCharging":true,"BatteryCurrentCapacity":81,)"
-                             R"("DeviceColor":null})");
+// ---- device-info -------------------------------------------------------------
+
+TEST_F(CtlTest, DeviceInfoPrintsTheAnswersOrTheDeviceRecord) {
+    write("answers.json",
+          R"({"SerialNumber":"SERIAL000123","ProductType":"Kelo 7",)"
+          R"("BatteryIsCharging":true,"BatteryCurrentCapacity":81,"DeviceColor":null})");
     CtlRun run = ctl("device-info");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("SerialNumber: SERIAL000123\n"), std::string::npos) << run.out;
@@ -117,62 +151,305 @@ TEST_F(CtlTest, DeviceInfoPrintsTheAnswersItCanRead) {
     EXPECT_NE(run.out.find("BatteryCurrentCapacity: 81\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("DeviceColor"), std::string::npos) << run.out;
     EXPECT_LT(run.out.find("SerialNumber:"), run.out.find("ProductType:"));
+
+    // The record as the profile call sends it: every stored property, one line.
+    CtlRun record = ctl("device-info --json");
+    EXPECT_EQ(record.exitCode, 0) << record.err;
+    EXPECT_EQ(std::count(record.out.begin(), record.out.end(), '\n'), 1);
+    json j = record.outJson();
+    ASSERT_TRUE(j.is_object()) << record.out;
+    EXPECT_EQ(j["deviceId"].get<std::string>().size(), 52u);
+    EXPECT_EQ(j["isBatteryCharging"], true);
+    EXPECT_TRUE(j.contains("deviceColor") && j["deviceColor"].is_null());
+    EXPECT_FALSE(j.contains("clientStatus"));
 }
 
-TEST_F(CtlTest, SessionRunsTheLibrarysSessionCall) {
-    da::test::ReferenceServer server;
-    const std::string d = svc::kDomain;
-    ASSERT_EQ(ctl("prefs set --type uint " + d + " Server 5").exitCode, 0);
-    ASSERT_EQ(ctl("prefs set " + d + " CustomServerURL " + server.baseURL()).exitCode, 0);
+// ---- check, status and the command line itself --------------------------------
 
-    server.configure(R"({"sessionId":"S-ctl"})");
-    CtlRun ok = ctl("session SERIAL000123");
-    EXPECT_EQ(ok.exitCode, 0) << ok.err;
-    EXPECT_EQ(ok.out, "S-ctl\n");
-
-    server.configure(R"({"status":503})");
-    CtlRun failed = ctl("session SERIAL000123");
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.out, "");
-    EXPECT_NE(failed.err.find("Error Domain=NUCRestResponseErrorDomain Code=-1024"),
-              std::string::npos)
-        << failed.err;
-
-    CtlRun shortSerial = ctl("session SERIAL00012");
-    EXPECT_EQ(shortSerial.exitCode, 1);
-    EXPECT_NE(shortSerial.err.find("no session was opened"), std::string::npos) << shortSerial.err;
-    EXPECT_EQ(server.requests().size(), 2u);
-}
-
-TEST_F(CtlTest, CheckAsksTheServiceOverTheBus) {
+TEST_F(CtlTest, CheckAndStatusAskTheServiceOverTheBus) {
     da::test::ReferenceServer server;
     svc::ServiceHarness harness;
     ASSERT_TRUE(harness.error().empty()) << harness.error();
     harness.useServer(server.baseURL());
     harness.setSerialNumber("SERIAL000123");
     server.configure(R"({"sessionId":"S-check"})");
+    const std::string bus = "--bus-address '" + harness.busAddress() + "'";
 
-    CtlRun reply = ctl("check --bus-address '" + harness.busAddress() + "' --timeout 20");
+    // Not started yet, and asking for the status does not start it.
+    CtlRun idle = ctl("status --json " + bus);
+    EXPECT_EQ(idle.exitCode, 0) << idle.err;
+    EXPECT_EQ(idle.outJson()["running"], false) << idle.out;
+    EXPECT_EQ(harness.servicePid(), -1);
+
+    CtlRun reply = ctl("check " + bus + " --timeout 20");
     EXPECT_EQ(reply.exitCode, 0) << reply.err;
     EXPECT_EQ(reply.out, "S-check\n");
+    CtlRun replyJson = ctl("check --json " + bus);
+    EXPECT_EQ(replyJson.outJson(), (json{{"reply", "S-check"}, {"inCurrentSession", false}}));
 
     harness.setSerialNumber(std::nullopt);
-    CtlRun absent = ctl("check --bus-address '" + harness.busAddress() + "'");
+    CtlRun absent = ctl("check " + bus);
     EXPECT_EQ(absent.exitCode, 1) << absent.err;
     EXPECT_EQ(absent.out, "");
+    EXPECT_NE(absent.err.find("no answer"), std::string::npos) << absent.err;
+    EXPECT_NE(absent.err.find("Diagnostics.log"), std::string::npos) << absent.err;
+    EXPECT_NE(absent.err.find("journalctl"), std::string::npos) << absent.err;
+
+    useServer(server.baseURL());
+    ASSERT_EQ(ctl("prefs set com.tarvo.Diagnostics currentSessionID S-9").exitCode, 0);
+    std::filesystem::create_directories(directory_ + "/logs");
+    write("logs/Diagnostics.log",
+          "2026-01-01 10:00:00.000 [1:1] <3> [Session] <ERROR> first\n"
+          "2026-01-01 10:00:01.000 [1:1] <6> [Session] > trace\n"
+          "2026-01-01 10:00:02.000 [1:1] <3> [Enroll] <ERROR> last\n"
+          "2026-01-01 10:00:03.000 [1:1] <6> [Enroll] > trace\n");
+    CtlRun status = ctl("status " + bus + " --json");
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    json s = status.outJson();
+    EXPECT_EQ(s["running"], true) << status.out;
+    EXPECT_EQ(s["pid"], harness.servicePid());
+    EXPECT_GE(s["uptimeSeconds"].get<long>(), 0);
+    EXPECT_EQ(s["server"], 5);
+    EXPECT_EQ(s["baseURL"], server.baseURL());
+    EXPECT_EQ(s["currentSessionID"], "S-9");
+    EXPECT_EQ(s["logFile"], directory_ + "/logs/Diagnostics.log");
+    EXPECT_EQ(s["lastError"], "2026-01-01 10:00:02.000 [1:1] <3> [Enroll] <ERROR> last");
+    CtlRun text = ctl("status " + bus);
+    EXPECT_NE(text.out.find("running, PID " + std::to_string(harness.servicePid())),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("currentSessionID S-9"), std::string::npos) << text.out;
 
     CtlRun noBus = ctl("check --bus-address unix:path=" + directory_ + "/no-such-bus --timeout 2");
     EXPECT_EQ(noBus.exitCode, 2);
     EXPECT_EQ(noBus.out, "");
     EXPECT_NE(noBus.err.find("could not be asked"), std::string::npos) << noBus.err;
+    for (const char* timeout : {"0", "3601", "-1"}) {
+        CtlRun bad = ctl(std::string("check --timeout ") + timeout);
+        EXPECT_EQ(bad.exitCode, 2) << timeout;
+        EXPECT_NE(bad.err.find("more than 0 and at most 3600"), std::string::npos) << bad.err;
+    }
+}
 
-    for (const char* sub :
-         {"check", "session", "prefs", "prefs get", "prefs set", "prefs delete", "device-info"}) {
+TEST_F(CtlTest, UsageVersionAndUnknownSubcommands) {
+    for (const char* sub : {"", "check", "status", "prefs", "prefs get", "prefs set",
+                            "prefs delete", "device-info", "session", "enroll", "profile",
+                            "client-status", "command", "results", "upload", "strings"}) {
         CtlRun help = ctl(std::string(sub) + " --help");
         EXPECT_EQ(help.exitCode, 0) << sub;
-        EXPECT_NE(help.out.find("Usage"), std::string::npos) << sub << ": " << help.out;
+        EXPECT_EQ(help.out.rfind("Usage: diagnosticsctl " + std::string(sub), 0), 0u)
+            << sub << ": " << help.out;
+    }
+    CtlRun version = ctl("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("diagnosticsctl ", 0), 0u) << version.out;
+
+    for (const char* wrong : {"frobnicate", "--json frobnicate", "prefs frobnicate"}) {
+        CtlRun unknown = ctl(wrong);
+        EXPECT_EQ(unknown.exitCode, 2) << wrong;
+        EXPECT_NE(unknown.err.find("unknown subcommand \"frobnicate\""), std::string::npos)
+            << unknown.err;
     }
     EXPECT_EQ(ctl("").exitCode, 2);
+    EXPECT_EQ(ctl("--system --user status").exitCode, 2);
+}
+
+// ---- protocol subcommands against the reference server --------------------------
+
+class CtlProtocolTest : public CtlTest {
+  protected:
+    void SetUp() override {
+        CtlTest::SetUp();
+        server_ = std::make_unique<da::test::ReferenceServer>(
+            std::vector<std::string>{"--store", directory_ + "/store"});
+        useServer(server_->baseURL());
+        write("answers.json", R"({"SerialNumber":"SERIAL000123"})");
+    }
+    void TearDown() override {
+        server_.reset();
+        CtlTest::TearDown();
+    }
+    json storedJson(const std::string& relative) {
+        return json::parse(svc::readFile(directory_ + "/store/" + relative), nullptr, false);
+    }
+
+    std::unique_ptr<da::test::ReferenceServer> server_;
+};
+
+TEST_F(CtlProtocolTest, SessionPrintsTheIdentifierOrSaysWhyNot) {
+    CtlRun ok = ctl("session SERIAL000123");
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_EQ(ok.out, "S-0001\n");
+    EXPECT_EQ(ctl("--json session SERIAL000123").outJson(), (json{{"sessionId", "S-0001"}}));
+
+    server_->configure(R"({"status":503})");
+    CtlRun refused = ctl("session SERIAL000123");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("session: refused: "), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("NUCRestResponseErrorDomain -1024"), std::string::npos)
+        << refused.err;
+
+    CtlRun shortSerial = ctl("session SERIAL00012");
+    EXPECT_EQ(shortSerial.exitCode, 1);
+    EXPECT_NE(shortSerial.err.find("no session was opened"), std::string::npos) << shortSerial.err;
+    EXPECT_EQ(server_->requests().size(), 3u);
+
+    // A server that cannot be reached is a transport error.
+    server_->stop();
+    CtlRun unreachable = ctl("session SERIAL000123");
+    EXPECT_EQ(unreachable.exitCode, 2);
+    EXPECT_NE(unreachable.err.find("transport error"), std::string::npos) << unreachable.err;
+}
+
+TEST_F(CtlProtocolTest, EnrollStoresTheDevicesAndNeedsAnIssuedSession) {
+    CtlRun run = ctl("enroll SERIAL000123 SERIAL000456");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const json devices = {{"SERIAL000123", "device-1"}, {"SERIAL000456", "device-2"}};
+    EXPECT_EQ(run.outJson(), devices);
+    EXPECT_EQ(storedJson("enrolled.json"), devices);
+    auto requests = server_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].call, "session");
+    EXPECT_EQ(requests[1].header("Diagnostic-Session-ID").value_or(""), "S-0001");
+
+    // An identifier the server did not issue is refused; one it did is used as is.
+    CtlRun forged = ctl("enroll SERIAL000789 --session-id S-forged");
+    EXPECT_EQ(forged.exitCode, 1);
+    EXPECT_NE(forged.err.find("enroll: refused"), std::string::npos) << forged.err;
+    EXPECT_EQ(storedJson("enrolled.json"), devices);
+    EXPECT_EQ(ctl("enroll SERIAL000789 --session-id S-0001 --json").exitCode, 0);
+    EXPECT_EQ(server_->requests().size(), 4u);  // no session call for either
+
+    // No serial number to open a session for.
+    write("answers.json", "{}");
+    CtlRun noSerial = ctl("enroll SERIAL000789");
+    EXPECT_EQ(noSerial.exitCode, 2);
+    EXPECT_NE(noSerial.err.find("--serial or --session-id"), std::string::npos) << noSerial.err;
+    EXPECT_EQ(ctl("enroll SERIAL000789 --serial SERIAL000123").exitCode, 0);
+}
+
+TEST_F(CtlProtocolTest, ProfileAndClientStatusSendDeviceRecords) {
+    const json records = json::array(
+        {{{"deviceId", "dev-1"}, {"deviceName", "one"}}, {{"deviceId", "dev-2"}, {"imei", "35"}}});
+    const std::string file = write("devices.json", records.dump());
+    CtlRun profile = ctl("profile --json --file " + file);
+    EXPECT_EQ(profile.exitCode, 0) << profile.err;
+    EXPECT_EQ(profile.outJson(), (json{{"dev-1", "accepted"}, {"dev-2", "accepted"}}));
+    EXPECT_EQ(storedJson("profile/000001.json"), records);
+
+    // The record this device assembles.
+    CtlRun own = ctl("profile --device dev-own");
+    EXPECT_EQ(own.exitCode, 0) << own.err;
+    EXPECT_EQ(own.outJson(), (json{{"dev-own", "accepted"}}));
+    EXPECT_EQ(storedJson("profile/000002.json")[0]["deviceId"], "dev-own");
+
+    const std::string one = write("one.json", records[0].dump());
+    CtlRun status = ctl("client-status --file " + one);
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(status.outJson(), (json{{"deviceId", "dev-1"}}));
+    EXPECT_EQ(storedJson("clientstatus/000001.json"), records[0]);
+
+    // Unusable input files send nothing.
+    const std::size_t before = server_->requests().size();
+    EXPECT_EQ(ctl("client-status --file " + file).exitCode, 2);  // two records
+    EXPECT_EQ(ctl("profile --file " + write("bad.json", "[1]")).exitCode, 2);
+    EXPECT_EQ(ctl("profile --file " + write("notjson.json", "{")).exitCode, 2);
+    EXPECT_EQ(ctl("profile --file " + directory_ + "/missing.json").exitCode, 2);
+    EXPECT_EQ(server_->requests().size(), before);
+}
+
+TEST_F(CtlProtocolTest, CommandAndResults) {
+    CtlRun command = ctl("command dev-7");
+    EXPECT_EQ(command.exitCode, 0) << command.err;
+    EXPECT_EQ(command.outJson(), (json{{"deviceId", "dev-7"}}));
+    EXPECT_EQ(server_->requests().back().header("Diagnostic-Device-ID").value_or(""), "dev-7");
+
+    const json results = {{"testId", 7}, {"passed", true}, {"values", {1.5, "x", nullptr}}};
+    const std::string file = write("results.json", results.dump());
+    CtlRun sent = ctl("results " + file + " --json");
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(sent.outJson(), results);
+    EXPECT_EQ(storedJson("results/000001.json"), results);
+
+    server_->configure(R"({"results":{"statusCode":"Busy"}})");
+    CtlRun rejected = ctl("results " + file);
+    EXPECT_EQ(rejected.exitCode, 1);
+    EXPECT_NE(rejected.err.find("not accepted"), std::string::npos) << rejected.err;
+    EXPECT_EQ(ctl("results " + write("array.json", "[]")).exitCode, 2);
+}
+
+TEST_F(CtlProtocolTest, UploadArrivesIntactOrStaysLocal) {
+    std::string bytes(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 random(7);
+    for (char& b : bytes) b = static_cast<char>(random());
+    const std::string file = write("run.bin", bytes);
+
+    CtlRun run = ctl("--json upload " + file + " --test T1 --data D1 --device dev-1 " +
+                     "--sequence 2 --total 3");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find('\r'), std::string::npos);  // no progress line off a terminal
+    json summary = run.outJson();
+    EXPECT_EQ(summary["size"], bytes.size());
+    EXPECT_EQ(summary["testId"], "T1");
+    EXPECT_FALSE(std::filesystem::exists(file));  // accepted: the local file goes
+    EXPECT_EQ(svc::readFile(directory_ + "/store/uploads/T1/D1"), bytes);
+    json description = storedJson("uploads/T1/.D1.json");
+    EXPECT_EQ(description["size"], bytes.size());
+    EXPECT_EQ(description["sequence"], "2");
+    EXPECT_EQ(description["total"], "3");
+    EXPECT_EQ(description["deviceId"], "dev-1");
+    EXPECT_EQ(description["md5"], server_->requests().back().header("ZET-file-MD5").value_or(""));
+
+    // Damaged in transit: refused, nothing stored, and the file stays for a retry.
+    write("run.bin", bytes);
+    server_->configure(R"({"upload":{"corruptUpload":true}})");
+    CtlRun damaged = ctl("upload " + file + " --test T1 --data D2 --device dev-1");
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_NE(damaged.err.find("the file is kept"), std::string::npos) << damaged.err;
+    EXPECT_EQ(svc::readFile(file), bytes);
+    EXPECT_FALSE(std::filesystem::exists(directory_ + "/store/uploads/T1/D2"));
+
+    EXPECT_EQ(ctl("upload " + directory_ + " --test T --data D --device d").exitCode, 2);
+    EXPECT_EQ(ctl("upload " + file + " --test T --data D").exitCode, 2);  // no --device
+}
+
+TEST_F(CtlProtocolTest, ProgressIsDrawnOnATerminal) {
+    std::string bytes(2 * 1024 * 1024, 'p');
+    const std::string file = write("run.bin", bytes);
+    // script(1) gives the command a terminal and copies what it writes there.
+    const std::string command = "cd " + directory_ + " && DA_PREFERENCES_DIR=prefs " +
+                                "DA_DEVICE_ANSWERS=answers.json DA_LOG_DIR=logs timeout 60 " +
+                                "script -qec '" DA_BINARY_DIR "/tools/ctl/diagnosticsctl upload " +
+                                file + " --test T1 --data D1 --device dev-1' /dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string screen;
+    char buffer[512];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) screen.append(buffer, n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0) << screen;
+    EXPECT_NE(screen.find("\rChecking (MD5)  2.00 MiB / 2.00 MiB  100%"), std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find("\rChecked 2.00 MiB in "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\rUploading  2.00 MiB / 2.00 MiB  100%"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\rUploaded 2.00 MiB in "), std::string::npos) << screen;
+    EXPECT_EQ(svc::readFile(directory_ + "/store/uploads/T1/D1"), bytes);
+}
+
+TEST_F(CtlProtocolTest, StringsLandInTheBundle) {
+    const std::string bundle = directory_ + "/bundle";
+    CtlRun run = ctl("strings " + bundle);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string table = bundle + "/Base.lproj/Localizable.strings";
+    EXPECT_EQ(run.outJson()["file"], table);
+    EXPECT_EQ(svc::readFile(table), "\"OK\" = \"OK\";\n\"Cancel\" = \"Cancel\";\n");
+
+    server_->stop();
+    CtlRun missing = ctl("strings " + bundle);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("no strings table arrived"), std::string::npos) << missing.err;
+    EXPECT_EQ(svc::readFile(table), "\"OK\" = \"OK\";\n\"Cancel\" = \"Cancel\";\n");
 }
 
 }  // namespace

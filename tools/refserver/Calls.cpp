@@ -1,7 +1,5 @@
 #include "Calls.h"
 
-#include <openssl/evp.h>
-
 #include <cctype>
 #include <cstdio>
 
@@ -19,20 +17,6 @@ std::optional<json> parseBody(const CallInput& in, CallOutput& out) {
         return std::nullopt;
     }
     return j;
-}
-
-// The MD5 digest of `bytes` as 32 lower-case hexadecimal digits.
-std::string md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_md5(), nullptr) != 1) return "";
-    std::string hex;
-    char two[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(two, sizeof two, "%02x", digest[i]);
-        hex += two;
-    }
-    return hex;
 }
 
 bool validating(const CallInput& in) {
@@ -137,6 +121,8 @@ void results(const CallInput& in, CallOutput& out) {
 // size and digest headers must match the body when validation is on.
 void upload(const CallInput& in, CallOutput& out) {
     const auto& req = in.request;
+    const std::uint64_t size = in.received ? in.received->size() : req.body.size();
+    const std::string md5 = in.received ? in.received->md5() : md5Hex(req.body);
     if (validating(in)) {
         for (const char* h :
              {"ZET-file-sequence", "ZET-total-files", "ZET-file-MD5", "ZET-file-size"}) {
@@ -145,18 +131,19 @@ void upload(const CallInput& in, CallOutput& out) {
                 return;
             }
         }
-        if (req.get_header_value("ZET-file-size") != std::to_string(req.body.size())) {
+        if (req.get_header_value("ZET-file-size") != std::to_string(size)) {
             out.rejectReason = "\"ZET-file-size\" does not match the body size";
             return;
         }
-        if (req.get_header_value("ZET-file-MD5") != md5Hex(req.body)) {
+        if (req.get_header_value("ZET-file-MD5") != md5) {
             out.rejectReason = "\"ZET-file-MD5\" does not match the body";
             return;
         }
     }
     out.members["testId"] = in.params.size() > 0 ? in.params[0] : "";
     out.members["dataId"] = in.params.size() > 1 ? in.params[1] : "";
-    out.members["size"] = req.body.size();
+    out.members["size"] = size;
+    out.members["md5"] = md5;
 }
 
 // Localization strings table: a plain text body, not an envelope.
@@ -176,14 +163,38 @@ bool isUpperHex(const std::string& s, std::size_t from, std::size_t len) {
 }  // namespace
 
 json SessionIds::next(const Knobs& knobs) {
+    std::lock_guard lock(mutex_);
+    json id = defaultId_;
     if (knobs.freshSession.value_or(false)) {
-        std::lock_guard lock(mutex_);
         char hex[17];
         std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random_()));
-        return "session-" + std::to_string(++counter_) + "-" + hex;
+        id = "session-" + std::to_string(++counter_) + "-" + hex;
+    } else if (knobs.sessionId) {
+        id = *knobs.sessionId;
     }
-    if (knobs.sessionId) return *knobs.sessionId;
-    return defaultId_;
+    if (id.is_string()) issued_.insert(id.get<std::string>());
+    return id;
+}
+
+bool SessionIds::issued(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    return issued_.count(id) > 0;
+}
+
+void SessionIds::forget() {
+    std::lock_guard lock(mutex_);
+    issued_.clear();
+}
+
+bool checkSession(const CallInput& in, CallOutput& out) {
+    if (!in.knobs.requireSession.value_or(false)) return true;
+    const std::string id = in.request.get_header_value("Diagnostic-Session-ID");
+    if (in.sessions.issued(id)) return true;
+    out.rejectStatus = 403;
+    out.rejectCode = "InvalidSession";
+    out.rejectReason = id.empty() ? "\"Diagnostic-Session-ID\" header missing"
+                                  : "session \"" + id + "\" was not issued by this server";
+    return false;
 }
 
 const std::vector<CallSpec>& callTable() {

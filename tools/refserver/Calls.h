@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Knobs.h"
+#include "Store.h"
 
 namespace refserver {
 
@@ -26,10 +28,15 @@ class SessionIds {
     explicit SessionIds(std::string defaultId) : defaultId_(std::move(defaultId)) {}
     // The "sessionId" value for one reply under the given knobs.
     nlohmann::json next(const Knobs& knobs);
+    // True when a session reply has carried this identifier.
+    bool issued(const std::string& id) const;
+    // Forgets the identifiers handed out.
+    void forget();
 
   private:
     std::string defaultId_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::set<std::string> issued_;
     unsigned long long counter_ = 0;
     std::mt19937_64 random_{std::random_device{}()};
 };
@@ -39,12 +46,15 @@ struct CallInput {
     std::vector<std::string> params;  // captures of the path pattern
     const Knobs& knobs;
     SessionIds& sessions;
+    const UploadReceiver* received = nullptr;  // an upload's body as it was streamed in
 };
 
 struct CallOutput {
     nlohmann::json members = nlohmann::json::object();  // call-specific reply members
-    std::optional<std::string> rejectReason;  // set when the request is refused (HTTP 400)
-    std::optional<std::string> plainBody;     // a reply that is not a JSON envelope
+    std::optional<std::string> rejectReason;            // set when the request is refused
+    int rejectStatus = 400;                             // HTTP status of a refusal
+    std::string rejectCode = "BadRequest";              // "status"."code" of a refusal
+    std::optional<std::string> plainBody;               // a reply that is not a JSON envelope
     std::string plainContentType;
 };
 
@@ -65,5 +75,10 @@ std::vector<std::string> callNames();
 // groups of 8, 3, 4, 3, 4, 3, 4, 3 and 12 characters joined by "-", the
 // groups of 8, 4 and 12 upper-case hexadecimal digits.
 bool isSerialIdentifier(const std::string& id);
+
+// Refuses (HTTP 403, "InvalidSession") a device call whose
+// "Diagnostic-Session-ID" is not one the server issued, when the knob
+// "requireSession" is on. True when the call may go on.
+bool checkSession(const CallInput& in, CallOutput& out);
 
 }  // namespace refserver

@@ -47,19 +47,23 @@ struct PaddedBody {
 
 }  // namespace
 
+ReadPacer::ReadPacer(std::optional<long long> bytesPerSecond, const std::atomic<bool>& stopping)
+    : bytesPerSecond_(bytesPerSecond), stopping_(stopping), start_(Clock::now()) {}
+
+bool ReadPacer::take(std::size_t n) {
+    received_ += static_cast<long long>(n);
+    if (!bytesPerSecond_) return true;
+    const auto due = start_ + std::chrono::microseconds(received_ * 1000000 / *bytesPerSecond_);
+    return sleepUntil(due, stopping_);
+}
+
 bool readRequestBody(const httplib::Request& req, const httplib::ContentReader& reader,
                      std::optional<long long> bytesPerSecond, const std::atomic<bool>& stopping,
                      std::string& body, httplib::MultipartFormDataMap& files) {
-    const Clock::time_point start = Clock::now();
-    long long received = 0;
     // Each piece is taken only when the rate allows it, so the client's sending
     // is held back by the connection's buffers.
-    auto pace = [&](std::size_t n) {
-        received += static_cast<long long>(n);
-        if (!bytesPerSecond) return true;
-        const auto due = start + std::chrono::microseconds(received * 1000000 / *bytesPerSecond);
-        return sleepUntil(due, stopping);
-    };
+    ReadPacer pacer(bytesPerSecond, stopping);
+    auto pace = [&](std::size_t n) { return pacer.take(n); };
     if (req.is_multipart_form_data()) {
         httplib::MultipartFormDataMap::iterator current;
         return reader(

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,21 @@
 #include "Knobs.h"
 
 namespace refserver {
+
+// Holds a reader back to at most `bytesPerSecond` (no limit when not given).
+class ReadPacer {
+  public:
+    ReadPacer(std::optional<long long> bytesPerSecond, const std::atomic<bool>& stopping);
+    // Counts `n` more bytes read and waits until the rate allows them; false
+    // when the server is stopping.
+    bool take(std::size_t n);
+
+  private:
+    std::optional<long long> bytesPerSecond_;
+    const std::atomic<bool>& stopping_;
+    std::chrono::steady_clock::time_point start_;
+    long long received_ = 0;
+};
 
 // Reads the request body through `reader` into `body` (multipart parts into
 // `files`), at most `bytesPerSecond` bytes a second when given. False when the

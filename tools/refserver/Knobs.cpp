@@ -108,6 +108,8 @@ void Knobs::overlay(const Knobs& top) {
     take(contentType, top.contentType);
     take(members, top.members);
     take(validate, top.validate);
+    take(requireSession, top.requireSession);
+    take(corruptUpload, top.corruptUpload);
     take(replyBytes, top.replyBytes);
     take(chunked, top.chunked);
     take(trickleMs, top.trickleMs);
@@ -176,6 +178,10 @@ std::optional<Knobs> Knobs::fromJson(const json& j, std::string& error) {
             k.members = v;
         } else if (name == "validate") {
             ok = readBool(v, "validate", k.validate, error);
+        } else if (name == "requireSession") {
+            ok = readBool(v, "requireSession", k.requireSession, error);
+        } else if (name == "corruptUpload") {
+            ok = readBool(v, "corruptUpload", k.corruptUpload, error);
         } else if (name == "replyBytes") {
             ok = readInt64(v, "replyBytes", 0, kMaxReplyBytes, k.replyBytes, error);
         } else if (name == "chunked") {
@@ -210,6 +216,8 @@ json Knobs::toJson() const {
     if (contentType) j["contentType"] = *contentType;
     if (members) j["members"] = *members;
     if (validate) j["validate"] = *validate;
+    if (requireSession) j["requireSession"] = *requireSession;
+    if (corruptUpload) j["corruptUpload"] = *corruptUpload;
     if (replyBytes) j["replyBytes"] = *replyBytes;
     if (chunked) j["chunked"] = *chunked;
     if (trickleMs) j["trickleMs"] = *trickleMs;

@@ -47,6 +47,8 @@ struct Knobs {
     std::optional<std::string> contentType;   // Content-Type of the reply
     std::optional<nlohmann::json> members;    // extra members merged into the reply object
     std::optional<bool> validate;             // check the request body of the call
+    std::optional<bool> requireSession;       // refuse device calls without an issued session id
+    std::optional<bool> corruptUpload;        // damage an upload's first byte as it arrives
     // Delivery of large or slow bodies.
     std::optional<long long> replyBytes;          // pad the reply body with spaces to this size
     std::optional<bool> chunked;                  // reply without Content-Length

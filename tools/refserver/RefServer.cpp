@@ -20,6 +20,8 @@ using json = nlohmann::json;
 using ojson = nlohmann::ordered_json;
 
 constexpr const char* kControlPrefix = "/_control/";
+// Longest part of an upload's body that the request log keeps.
+constexpr std::size_t kLoggedUploadBytes = 1024 * 1024;
 
 // Header entries that the HTTP library adds to every request for the peer's
 // and its own address; they are not part of what the client sent.
@@ -106,6 +108,7 @@ RefServer::RefServer(ServerOptions options)
     : options_(std::move(options)),
       config_(options_.startKnobs),
       sessions_(options_.defaultSessionId) {
+    if (!options_.storeDirectory.empty()) store_ = std::make_unique<Store>(options_.storeDirectory);
     std::string prefix = "^(?:.*/)?";
     if (!options_.basePath.empty()) {
         std::string base = options_.basePath;
@@ -198,9 +201,13 @@ void RefServer::handleControl(const httplib::Request& req, httplib::Response& re
             config_ = options_.startKnobs;
         }
         log_.clear();
+        sessions_.forget();
         sendJson(res, 200, {{"status", "ok"}});
     } else if (what == "requests" && req.method == "GET") {
         sendJson(res, 200, log_.toJson());
+    } else if (what == "store" && req.method == "GET") {
+        if (!store_) return sendError(res, 404, "no store is kept: start with --store DIR");
+        sendJson(res, 200, ojson(store_->listing()));
     } else {
         sendError(res, 404, "unknown control request " + req.method + " " + req.path);
     }
@@ -228,6 +235,8 @@ void RefServer::readAndDispatch(const httplib::Request& req, httplib::Response& 
     std::vector<std::string> params;
     bool pathKnown = false;
     if (const CallSpec* spec = route(req, params, pathKnown)) {
+        // Upload bodies may be larger than memory: they are streamed.
+        if (spec->name == "upload") return handleCall(req, res, &reader);
         std::lock_guard lock(configMutex_);
         rate = config_.effective(spec->name).readBytesPerSecond;
     }
@@ -239,7 +248,8 @@ void RefServer::readAndDispatch(const httplib::Request& req, httplib::Response& 
     dispatch(full, res);
 }
 
-void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) {
+void RefServer::handleCall(const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader* reader) {
     bool pathKnown = false;
     std::vector<std::string> params;
     const CallSpec* spec = route(req, params, pathKnown);
@@ -251,7 +261,27 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
     for (const auto& [name, value] : req.headers)
         if (!isInjectedHeader(name)) rec.headers.emplace_back(name, value);
     rec.body = req.body;
+    rec.bodySize = req.body.size();
     rec.call = spec ? spec->name : "";
+
+    Knobs knobs;
+    if (spec) {
+        std::lock_guard lock(configMutex_);
+        knobs = config_.effective(spec->name);
+    }
+    std::unique_ptr<UploadReceiver> received;
+    if (reader) {
+        received = std::make_unique<UploadReceiver>(store_ && spec ? store_->partialUploadPath()
+                                                                   : std::string());
+        const bool complete = receiveUpload(*reader, knobs, *received, rec.body);
+        rec.bodySize = received->size();
+        if (!complete) {
+            // The connection failed or the server is stopping: no reply is read.
+            log_.add(std::move(rec));
+            res.status = 400;
+            return;
+        }
+    }
     log_.add(std::move(rec));
 
     if (!spec) {
@@ -263,11 +293,6 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
         return;
     }
 
-    Knobs knobs;
-    {
-        std::lock_guard lock(configMutex_);
-        knobs = config_.effective(spec->name);
-    }
     if (knobs.delayMs) sleepFor(*knobs.delayMs);
     if (knobs.drop.value_or(false)) {
         if (!dropConnection(req))
@@ -277,8 +302,69 @@ void RefServer::handleCall(const httplib::Request& req, httplib::Response& res) 
     }
 
     CallOutput out;
-    spec->handler(CallInput{req, params, knobs, sessions_}, out);
+    const CallInput in{req, params, knobs, sessions_, received.get()};
+    if (spec->name == "session" || spec->name == "strings" || checkSession(in, out))
+        spec->handler(in, out);
+    if (!out.rejectReason) keep(spec, req, received.get(), out);
     writeReply(spec, knobs, out, res);
+}
+
+bool RefServer::receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
+                              UploadReceiver& body, std::string& logged) {
+    bool corrupt = knobs.corruptUpload.value_or(false);
+    bool writable = true;
+    ReadPacer pacer(knobs.readBytesPerSecond, stopping_);
+    const bool complete = reader([&](const char* data, std::size_t length) {
+        if (length == 0) return true;
+        if (!pacer.take(length)) return false;
+        if (logged.size() < kLoggedUploadBytes)
+            logged.append(data, std::min(length, kLoggedUploadBytes - logged.size()));
+        if (corrupt) {
+            // Damage in transit: the first byte arrives with every bit flipped.
+            std::string damaged(data, length);
+            damaged[0] = static_cast<char>(~damaged[0]);
+            corrupt = false;
+            writable = body.add(damaged.data(), damaged.size()) && writable;
+            return true;
+        }
+        writable = body.add(data, length) && writable;
+        return true;
+    });
+    if (corrupt) body.add("\0", 1);  // an empty body gains a stray byte
+    body.finish();
+    if (!writable) {
+        std::fprintf(stderr, "refserver: cannot write the upload to %s\n",
+                     body.partialPath().c_str());
+        body.discard();
+    }
+    if (!complete) body.discard();
+    return complete;
+}
+
+void RefServer::keep(const CallSpec* spec, const httplib::Request& req, UploadReceiver* body,
+                     CallOutput& out) {
+    if (!store_) return;
+    if (spec->name == "upload" && body) {
+        const json description = {
+            {"testId", out.members.value("testId", "")},
+            {"dataId", out.members.value("dataId", "")},
+            {"size", body->size()},
+            {"md5", body->md5()},
+            {"sequence", req.get_header_value("ZET-file-sequence")},
+            {"total", req.get_header_value("ZET-total-files")},
+            {"deviceId", req.get_header_value("Diagnostic-Device-ID")},
+            {"sessionId", req.get_header_value("Diagnostic-Session-ID")},
+        };
+        if (body->partialPath().empty() || !store_->keepUpload(*body, description)) {
+            out.rejectStatus = 500;
+            out.rejectCode = "StoreFailed";
+            out.rejectReason = "the upload could not be stored";
+        }
+    } else if (spec->name == "enroll") {
+        store_->keepEnrolled(out.members.value("devices", json::object()));
+    } else if (spec->name == "results" || spec->name == "profile" || spec->name == "clientstatus") {
+        store_->keepBody(spec->name, req.body);
+    }
 }
 
 void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
@@ -293,7 +379,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
     } else if (mode == BodyMode::Envelope) {
         ojson reply = ojson::object();
         if (out.rejectReason) {
-            reply["status"] = {{"code", "BadRequest"}, {"reason", *out.rejectReason}};
+            reply["status"] = {{"code", out.rejectCode}, {"reason", *out.rejectReason}};
         } else {
             const std::string word = knobs.responseWord.value_or(spec->successWord);
             // A call without a success word answers with the status form unless
@@ -347,7 +433,7 @@ void RefServer::writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput&
         }
     }
     if (knobs.contentType) contentType = *knobs.contentType;
-    res.status = knobs.status.value_or(out.rejectReason ? 400 : 200);
+    res.status = knobs.status.value_or(out.rejectReason ? out.rejectStatus : 200);
     setReplyBody(res, std::move(body), contentType, knobs, stopping_);
 }
 

@@ -23,8 +23,9 @@ struct ServerOptions {
     int port = 0;          // 0 picks a free port
     std::string basePath;  // empty: calls match at any base path
     std::string defaultSessionId = "S-0001";
-    KnobConfig startKnobs;  // the configuration that reset returns to
-    bool verbose = false;   // one line per request on stderr
+    KnobConfig startKnobs;       // the configuration that reset returns to
+    bool verbose = false;        // one line per request on stderr
+    std::string storeDirectory;  // not empty: keep what is accepted there (see Store.h)
 };
 
 class RefServer {
@@ -55,7 +56,17 @@ class RefServer {
     const CallSpec* route(const httplib::Request& req, std::vector<std::string>& params,
                           bool& pathKnown) const;
     void handleControl(const httplib::Request& req, httplib::Response& res);
-    void handleCall(const httplib::Request& req, httplib::Response& res);
+    // `reader` is given for uploads, whose body is streamed rather than held.
+    void handleCall(const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader* reader = nullptr);
+    // Streams an upload's body into `body` (and the store), paced by
+    // "readBytesPerSecond", keeping its start for the request log. False when
+    // the body could not be read whole.
+    bool receiveUpload(const httplib::ContentReader& reader, const Knobs& knobs,
+                       UploadReceiver& body, std::string& logged);
+    // Keeps what an accepted call brought, when a store is kept.
+    void keep(const CallSpec* spec, const httplib::Request& req, UploadReceiver* body,
+              CallOutput& out);
     void writeReply(const CallSpec* spec, const Knobs& knobs, CallOutput& out,
                     httplib::Response& res);
     void sleepFor(int ms) const;
@@ -70,6 +81,7 @@ class RefServer {
 
     RequestLog log_;
     SessionIds sessions_;
+    std::unique_ptr<Store> store_;
 };
 
 // Closes the TCP connection that carries `req` without writing anything, so

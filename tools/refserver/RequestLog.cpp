@@ -36,6 +36,7 @@ nlohmann::ordered_json RequestLog::toJson() const {
         e["headers"] = std::move(headers);
         e["body"] = r.body;  // dump() replaces invalid UTF-8 (see the control API)
         if (!isValidUtf8(r.body)) e["bodyBase64"] = base64Encode(r.body);
+        if (r.bodySize > r.body.size()) e["bodySize"] = r.bodySize;
         out.push_back(std::move(e));
     }
     return out;

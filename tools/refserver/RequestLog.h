@@ -2,6 +2,7 @@
 // order, for tests to inspect through the control API.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -17,7 +18,8 @@ struct RecordedRequest {
     std::string query;  // raw query text after "?", empty when none
     std::vector<std::pair<std::string, std::string>> headers;  // names as received
     std::string body;                                          // raw bytes
-    std::string call;  // name of the call it matched, empty when none
+    std::uint64_t bodySize = 0;  // size of the whole body; body keeps its start only when larger
+    std::string call;            // name of the call it matched, empty when none
 };
 
 class RequestLog {

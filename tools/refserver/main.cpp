@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
     std::string configText;
     bool verbose = false;
     bool exitOnStdinEof = false;
+    std::string storeDirectory;
+    bool requireSession = false;
 
     app.add_option("--host", host,
                    "Address to listen on: 127.0.0.1, localhost or ::1 (no other is accepted)")
@@ -70,6 +73,13 @@ int main(int argc, char** argv) {
     app.add_option("--config", configText,
                    "Start-up knobs as a JSON object, the same form as POST /_control/config; "
                    "e.g. '{\"delayMs\":100,\"session\":{\"status\":503}}'");
+    app.add_option("--store", storeDirectory,
+                   "Keep what the calls bring (uploads, results, profiles, client statuses, "
+                   "enrolled devices) in this directory; see GET /_control/store. Turns on "
+                   "--require-session unless --config sets \"requireSession\"");
+    app.add_flag("--require-session", requireSession,
+                 "Refuse device calls and uploads (HTTP 403) whose Diagnostic-Session-ID was "
+                 "not issued by a session reply of this server");
     app.add_flag("--verbose", verbose, "Write one line per request to stderr");
     app.add_flag("--exit-on-stdin-eof", exitOnStdinEof,
                  "Stop when standard input reaches its end (for test fixtures)");
@@ -87,6 +97,7 @@ int main(int argc, char** argv) {
     options.port = port;
     options.basePath = basePath;
     options.verbose = verbose;
+    options.storeDirectory = storeDirectory;
     if (!sessionId.empty()) options.defaultSessionId = sessionId;
 
     nlohmann::json start = nlohmann::json::object();
@@ -98,6 +109,8 @@ int main(int argc, char** argv) {
         }
     }
     if (freshSession) start["freshSession"] = true;
+    if (requireSession || (!storeDirectory.empty() && !start.contains("requireSession")))
+        start["requireSession"] = true;
     if (!envelope.empty()) start["envelope"] = envelope;
     std::string error;
     if (!options.startKnobs.merge(start, refserver::callNames(), error)) {
@@ -114,7 +127,14 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    refserver::RefServer server(options);
+    std::unique_ptr<refserver::RefServer> made;
+    try {
+        made = std::make_unique<refserver::RefServer>(options);
+    } catch (const std::exception& e) {
+        std::cerr << "diagnostics-refserver: " << e.what() << "\n";
+        return 2;
+    }
+    refserver::RefServer& server = *made;
     const int bound = server.bind();
     if (bound <= 0) {
         std::cerr << "diagnostics-refserver: cannot listen on " << host << ":" << port << "\n";
