@@ -6,8 +6,10 @@
 // 6 traces, 7 full dumps.
 //
 // A line at level L of log N is written
-//   - to stderr when VxLogProcessMaximumLevel() >= L and
-//     VxLogCustomConsoleLevel(N) >= L;
+//   - to the console when VxLogProcessMaximumLevel() >= L and
+//     VxLogCustomConsoleLevel(N) >= L: the systemd journal when the process
+//     runs under systemd with stderr connected to the journal (JOURNAL_STREAM)
+//     or DA_LOG_JOURNAL=1, else stderr;
 //   - to the file <log dir>/<N>.log when VxLogProcessMaximumLevel() >= L and
 //     VxLogCustomFileLevel(N) >= L.
 // VxLogShouldLog(N, L) is true when either holds; the three levels are queried
@@ -17,9 +19,15 @@
 // VxLogReloadEnvironment):
 //   DA_LOG_MAX_LEVEL      process-wide maximum level, default 7
 //   DA_LOG_CONSOLE_LEVEL  console level of every custom log, default 3
-//   DA_LOG_DIR            directory of the log files, default
-//                         $XDG_STATE_HOME/diagnostics (when absolute), else
-//                         ~/.local/state/diagnostics
+//   DA_LOG_DIR            directory of the log files; the default is
+//                         VxDirectories::logDirectory() (LOGS_DIRECTORY under
+//                         systemd, else the user's state directory, never /tmp)
+//   DA_LOG_ROTATE_BYTES   size at which a log file is rotated, default 4 MiB
+//   DA_LOG_ROTATE_FILES   rotated files kept (<N>.1.log ...), default 4
+//   DA_LOG_JOURNAL        1 or 0: force the journal on or off
+// Log files are 0600; their directory is created 0700 and must belong to this
+// user and be writable by nobody else, or no file is written (one line on
+// stderr says why). Without any directory there is no log file.
 // The file level of a registered log is the integer preference named by its
 // settings (defaults domain and key), read from the shared preferences store;
 // the preference file is re-read when it changes (one stat() per query
@@ -28,6 +36,7 @@
 //
 // Line formats (the message itself is written unchanged, embedded line breaks
 // included):
+//   journal: the fields of VxLogJournalFields()
 //   stderr:  "<name>[<pid>] <L> <message>"
 //   file:    "YYYY-MM-DD HH:MM:SS.mmm [<pid>:<tid>] <L> <message>"
 // where <L> is the level digit in angle brackets, e.g. "<3>".
@@ -73,8 +82,17 @@ void VxLogWrite(std::string_view logName, int level, std::string_view message);
 // and the same line on stderr.
 void VxSystemLog(std::string_view text);
 
-// The directory the log files go to now.
+// The directory the log files go to now ("" when there is none).
 std::string VxLogDirectory();
+
+// The journal entry of a console line: MESSAGE, PRIORITY (the level, 0-7),
+// SYSLOG_IDENTIFIER (the program), DA_LOG (the log name) and, for protocol
+// trace lines that start with a bracketed tag, DA_PROTOCOL_TAG (the tag
+// without brackets). Each entry is "FIELD=value".
+std::vector<std::string> VxLogJournalFields(std::string_view logName, int level,
+                                            std::string_view message);
+// True when console lines go to the journal.
+bool VxLogJournalActive();
 
 // Test hooks: re-read the environment variables above (closing open log files so
 // that a new DA_LOG_DIR takes effect), and forget every registration.
