@@ -23,7 +23,7 @@ set(DA_SYSUSERS_FILE "${CMAKE_INSTALL_PREFIX}/${DA_SYSUSERS_DIR}/diagnostics.con
 set(DA_TMPFILES_FILE "${CMAKE_INSTALL_PREFIX}/${DA_TMPFILES_DIR}/diagnostics.conf")
 set(DA_DEFAULTS_FILE "${DA_DEFAULTS_DIR}/com.tarvo.Diagnostics.json")
 set(_control ${PROJECT_BINARY_DIR}/debian-control)
-foreach(_script postinst prerm postrm conffiles)
+foreach(_script postinst prerm postrm conffiles triggers)
   configure_file(${_pkg}/debian/${_script}.in ${_control}/${_script} @ONLY)
 endforeach()
 file(CHMOD ${_control}/postinst ${_control}/prerm ${_control}/postrm
@@ -50,10 +50,11 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME diagnostics)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "dbus")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
-  ${_control}/postinst ${_control}/prerm ${_control}/postrm ${_control}/conffiles)
+  ${_control}/postinst ${_control}/prerm ${_control}/postrm ${_control}/conffiles
+  ${_control}/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "On-device diagnostics agent: session availability service and tools\n\
