@@ -14,32 +14,34 @@
 
 #include <string>
 
+#include "platform/VxExport.h"
+
 namespace VxDirectories {
 
 // True when the process runs as the system service (see above).
-bool isSystemService();
+DA_EXPORT bool isSystemService();
 
 // The preferences directory:
 //   $DA_PREFERENCES_DIR; else, for the system service,
 //   $STATE_DIRECTORY/preferences (first entry) or <localstatedir>/lib/diagnostics/preferences;
 //   else $XDG_CONFIG_HOME/diagnostics (absolute); else $HOME/.config/diagnostics
 //   (HOME from the environment, else the password database); else "".
-std::string preferencesDirectory();
+DA_EXPORT std::string preferencesDirectory();
 
 // The directory of administrator defaults that back every preferences domain
 // (read only): $DA_PREFERENCES_DEFAULTS_DIR; else "" when DA_PREFERENCES_DIR
 // is set (an explicit store stands alone); else <sysconfdir>/diagnostics.
-std::string preferencesDefaultsDirectory();
+DA_EXPORT std::string preferencesDefaultsDirectory();
 
 // The log-file directory:
 //   $DA_LOG_DIR; else $LOGS_DIRECTORY (first entry, set by systemd); else, for
 //   the system service, <localstatedir>/log/diagnostics; else
 //   $XDG_STATE_HOME/diagnostics (absolute); else $HOME/.local/state/diagnostics
 //   when HOME is an absolute path; else "" (no log file).
-std::string logDirectory();
+DA_EXPORT std::string logDirectory();
 
 // The first entry of a colon-separated list such as $STATE_DIRECTORY; "" when
 // it is empty or not absolute.
-std::string firstAbsoluteEntry(const char* list);
+DA_EXPORT std::string firstAbsoluteEntry(const char* list);
 
 }  // namespace VxDirectories

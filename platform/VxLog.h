@@ -45,10 +45,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxFormat.h"
 
 // Settings of one custom log.
-struct VxLogSettings {
+struct DA_EXPORT VxLogSettings {
     std::string logName;         // e.g. "Diagnostics"
     std::string defaultsDomain;  // preferences domain that holds the file level
     std::string defaultsKey;     // preference key of the file level
@@ -56,19 +57,19 @@ struct VxLogSettings {
 
 // Registers the settings for every name in `names` (a name registered before
 // keeps its first settings). False when nothing new was registered.
-bool VxLogRegisterCustomConfiguration(const std::vector<std::string>& names,
-                                      const VxLogSettings& settings);
+DA_EXPORT bool VxLogRegisterCustomConfiguration(const std::vector<std::string>& names,
+                                                const VxLogSettings& settings);
 // True when the name has been registered.
-bool VxLogIsRegistered(std::string_view logName);
+DA_EXPORT bool VxLogIsRegistered(std::string_view logName);
 
-int VxLogProcessMaximumLevel();
-int VxLogCustomConsoleLevel(std::string_view logName);
-int VxLogCustomFileLevel(std::string_view logName);
+DA_EXPORT int VxLogProcessMaximumLevel();
+DA_EXPORT int VxLogCustomConsoleLevel(std::string_view logName);
+DA_EXPORT int VxLogCustomFileLevel(std::string_view logName);
 
 // The gate: true when a line at `level` of the log would be written somewhere.
-bool VxLogShouldLog(std::string_view logName, int level);
+DA_EXPORT bool VxLogShouldLog(std::string_view logName, int level);
 // Writes one message to the outputs whose levels allow it.
-void VxLogWrite(std::string_view logName, int level, std::string_view message);
+DA_EXPORT void VxLogWrite(std::string_view logName, int level, std::string_view message);
 
 // Formats and writes a message only when the gate is open: the arguments are not
 // evaluated otherwise. VX_LOG(name, level, "format %@", args...).
@@ -80,21 +81,21 @@ void VxLogWrite(std::string_view logName, int level, std::string_view message);
 
 // One line for the platform's system log: syslog(3) with LOG_USER|LOG_WARNING,
 // and the same line on stderr.
-void VxSystemLog(std::string_view text);
+DA_EXPORT void VxSystemLog(std::string_view text);
 
 // The directory the log files go to now ("" when there is none).
-std::string VxLogDirectory();
+DA_EXPORT std::string VxLogDirectory();
 
 // The journal entry of a console line: MESSAGE, PRIORITY (the level, 0-7),
 // SYSLOG_IDENTIFIER (the program), DA_LOG (the log name) and, for protocol
 // trace lines that start with a bracketed tag, DA_PROTOCOL_TAG (the tag
 // without brackets). Each entry is "FIELD=value".
-std::vector<std::string> VxLogJournalFields(std::string_view logName, int level,
-                                            std::string_view message);
+DA_EXPORT std::vector<std::string> VxLogJournalFields(std::string_view logName, int level,
+                                                      std::string_view message);
 // True when console lines go to the journal.
-bool VxLogJournalActive();
+DA_EXPORT bool VxLogJournalActive();
 
 // Test hooks: re-read the environment variables above (closing open log files so
 // that a new DA_LOG_DIR takes effect), and forget every registration.
-void VxLogReloadEnvironment();
-void VxLogResetRegistrationsForTesting();
+DA_EXPORT void VxLogReloadEnvironment();
+DA_EXPORT void VxLogResetRegistrationsForTesting();

@@ -39,12 +39,13 @@
 #include <string_view>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Error domain of failed writes; the codes are errno values.
-extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
+DA_EXPORT extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
 
-class VxPreferences {
+class DA_EXPORT VxPreferences {
   public:
     // A store whose directory is resolved from the environment on every call
     // (see above).

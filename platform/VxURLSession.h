@@ -39,12 +39,13 @@
 #include <memory>
 
 #include "platform/VxDispatch.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLRequest.h"
 
 class VxURLSessionTask;
 using VxURLSessionTaskPtr = std::shared_ptr<VxURLSessionTask>;
 
-class VxURLSessionTask {
+class DA_EXPORT VxURLSessionTask {
   public:
     enum State : int { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
 
@@ -64,7 +65,7 @@ class VxURLSessionTask {
     std::shared_ptr<Impl> impl_;
 };
 
-class VxURLSession {
+class DA_EXPORT VxURLSession {
   public:
     using DataCompletion =
         std::function<void(const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr&)>;

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxObject.h"
 
 class VxNull;
@@ -55,7 +56,7 @@ using VxValuePtr = std::shared_ptr<VxValue>;
 
 // ---------------------------------------------------------------------------
 // Null marker: one shared instance standing for "no value" inside containers.
-class VxNull final : public VxObject {
+class DA_EXPORT VxNull final : public VxObject {
     VX_DECLARE_CLASS(VxNull)
   public:
     static const VxNullPtr& null();
@@ -66,7 +67,7 @@ class VxNull final : public VxObject {
 
 // ---------------------------------------------------------------------------
 // Text: an immutable UTF-8 string.
-class VxString : public VxObject {
+class DA_EXPORT VxString : public VxObject {
     VX_DECLARE_CLASS(VxString)
   public:
     explicit VxString(std::string text = {}) : text_(std::move(text)) {}
@@ -92,7 +93,7 @@ class VxString : public VxObject {
     std::string text_;
 };
 
-VxStringPtr vxstr(std::string text);
+DA_EXPORT VxStringPtr vxstr(std::string text);
 
 // ---------------------------------------------------------------------------
 // Number: keeps the kind it was made with, which decides its text and JSON forms.
@@ -112,7 +113,7 @@ enum class VxNumberKind : std::uint8_t {
     Double,
 };
 
-class VxNumber : public VxObject {
+class DA_EXPORT VxNumber : public VxObject {
     VX_DECLARE_CLASS(VxNumber)
   public:
     VxNumber() = default;
@@ -184,7 +185,7 @@ class VxNumber : public VxObject {
 // ---------------------------------------------------------------------------
 // Decimal number: a base-10 mantissa of up to 38 digits with an exponent, or
 // not-a-number.
-class VxDecimalNumber : public VxObject {
+class DA_EXPORT VxDecimalNumber : public VxObject {
     VX_DECLARE_CLASS(VxDecimalNumber)
   public:
     VxDecimalNumber() = default;
@@ -221,7 +222,7 @@ class VxDecimalNumber : public VxObject {
 
 // ---------------------------------------------------------------------------
 // Bytes.
-class VxData : public VxObject {
+class DA_EXPORT VxData : public VxObject {
     VX_DECLARE_CLASS(VxData)
   public:
     VxData() = default;
@@ -253,7 +254,7 @@ class VxData : public VxObject {
     std::vector<std::uint8_t> bytes_;
 };
 
-class VxMutableData : public VxData {
+class DA_EXPORT VxMutableData : public VxData {
     VX_DECLARE_CLASS(VxMutableData)
   public:
     using VxData::VxData;
@@ -267,7 +268,7 @@ class VxMutableData : public VxData {
 
 // ---------------------------------------------------------------------------
 // Date: an instant as seconds since 1970-01-01 00:00:00 UTC.
-class VxDate : public VxObject {
+class DA_EXPORT VxDate : public VxObject {
     VX_DECLARE_CLASS(VxDate)
   public:
     VxDate() = default;
@@ -288,7 +289,7 @@ class VxDate : public VxObject {
 
 // ---------------------------------------------------------------------------
 // URL: an RFC 3986 reference, optionally relative to a base it remembers.
-class VxURL : public VxObject {
+class DA_EXPORT VxURL : public VxObject {
     VX_DECLARE_CLASS(VxURL)
   public:
     VxURL() = default;
@@ -350,11 +351,12 @@ class VxURL : public VxObject {
 
 // Resolves `reference` against `base` by RFC 3986 section 5.2 (both texts);
 // nothing when either does not parse.
-std::optional<std::string> VxResolveURLReference(std::string_view base, std::string_view reference);
+DA_EXPORT std::optional<std::string> VxResolveURLReference(std::string_view base,
+                                                           std::string_view reference);
 
 // ---------------------------------------------------------------------------
 // Array of objects. Elements are never absent (the null marker stands in).
-class VxArray : public VxObject {
+class DA_EXPORT VxArray : public VxObject {
     VX_DECLARE_CLASS(VxArray)
   public:
     VxArray() = default;
@@ -388,7 +390,7 @@ class VxArray : public VxObject {
     std::vector<Id> items_;
 };
 
-class VxMutableArray : public VxArray {
+class DA_EXPORT VxMutableArray : public VxArray {
     VX_DECLARE_CLASS(VxMutableArray)
   public:
     using VxArray::VxArray;
@@ -407,7 +409,7 @@ class VxMutableArray : public VxArray {
 
 // ---------------------------------------------------------------------------
 // Insertion-ordered hash table of objects, the storage of dictionaries and sets.
-class VxOrderedTable {
+class DA_EXPORT VxOrderedTable {
   public:
     std::size_t size() const { return keys_.size(); }
     // Position of the key, or npos.
@@ -429,7 +431,7 @@ class VxOrderedTable {
 
 // Dictionary: keys are any objects (compared with isEqual), insertion order is
 // kept and is the enumeration order.
-class VxDictionary : public VxObject {
+class DA_EXPORT VxDictionary : public VxObject {
     VX_DECLARE_CLASS(VxDictionary)
   public:
     VxDictionary() = default;
@@ -468,7 +470,7 @@ class VxDictionary : public VxObject {
     std::vector<Id> values_;
 };
 
-class VxMutableDictionary : public VxDictionary {
+class DA_EXPORT VxMutableDictionary : public VxDictionary {
     VX_DECLARE_CLASS(VxMutableDictionary)
   public:
     VxMutableDictionary() = default;
@@ -486,7 +488,7 @@ class VxMutableDictionary : public VxDictionary {
 
 // ---------------------------------------------------------------------------
 // Set (enumerates in insertion order) and ordered set (indexable).
-class VxSet : public VxObject {
+class DA_EXPORT VxSet : public VxObject {
     VX_DECLARE_CLASS(VxSet)
   public:
     VxSet() = default;
@@ -507,7 +509,7 @@ class VxSet : public VxObject {
     VxOrderedTable table_;
 };
 
-class VxMutableSet : public VxSet {
+class DA_EXPORT VxMutableSet : public VxSet {
     VX_DECLARE_CLASS(VxMutableSet)
   public:
     static VxMutableSetPtr set();
@@ -516,7 +518,7 @@ class VxMutableSet : public VxSet {
     void removeAllObjects() { table_.clear(); }
 };
 
-class VxOrderedSet : public VxObject {
+class DA_EXPORT VxOrderedSet : public VxObject {
     VX_DECLARE_CLASS(VxOrderedSet)
   public:
     VxOrderedSet() = default;
@@ -538,7 +540,7 @@ class VxOrderedSet : public VxObject {
     VxOrderedTable table_;
 };
 
-class VxMutableOrderedSet : public VxOrderedSet {
+class DA_EXPORT VxMutableOrderedSet : public VxOrderedSet {
     VX_DECLARE_CLASS(VxMutableOrderedSet)
   public:
     static VxMutableOrderedSetPtr orderedSet();
@@ -549,7 +551,7 @@ class VxMutableOrderedSet : public VxOrderedSet {
 
 // ---------------------------------------------------------------------------
 // Value box: raw bytes together with the type string that describes them.
-class VxValue : public VxObject {
+class DA_EXPORT VxValue : public VxObject {
     VX_DECLARE_CLASS(VxValue)
   public:
     VxValue() = default;
@@ -585,16 +587,16 @@ class VxValue : public VxObject {
 // Helpers shared by every layer.
 namespace vx {
 
-bool isNull(const Id& obj);  // the null marker
+DA_EXPORT bool isNull(const Id& obj);  // the null marker
 // Absent, the null marker, or an empty text, data, array, dictionary or set.
-bool isNilOrEmpty(const Id& obj);
+DA_EXPORT bool isNilOrEmpty(const Id& obj);
 // The object when it is a non-empty text, else nothing.
-VxStringPtr nonEmptyString(const Id& obj);
+DA_EXPORT VxStringPtr nonEmptyString(const Id& obj);
 // Text of any object for query strings and logs: texts as themselves, others by
 // their description.
-std::string textOf(const Id& obj);
+DA_EXPORT std::string textOf(const Id& obj);
 // The null marker as a generic object.
-Id null();
+DA_EXPORT Id null();
 
 }  // namespace vx
 

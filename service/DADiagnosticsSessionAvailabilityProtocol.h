@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "platform/VxExport.h"
 #include "platform/VxServiceListener.h"
 #include "platform/VxValues.h"
 
@@ -11,7 +12,7 @@
 // nothing (an absent text).
 using DAAvailabilityReply = std::function<void(const VxStringPtr&)>;
 
-class DADiagnosticsSessionAvailabilityProtocol {
+class DA_EXPORT DADiagnosticsSessionAvailabilityProtocol {
   public:
     virtual ~DADiagnosticsSessionAvailabilityProtocol() = default;
     // Calls `reply` exactly once, before returning.
@@ -22,4 +23,4 @@ class DADiagnosticsSessionAvailabilityProtocol {
 // "com.tarvo.Diagnostics.DADiagnosticsSessionAvailabilityProtocol" with its
 // method "checkAvailabilityWithReply", whose optional text travels as a string
 // array of zero or one element.
-VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
+DA_EXPORT VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
