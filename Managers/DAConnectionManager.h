@@ -23,12 +23,13 @@
 #include <mutex>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLRequest.h"
 #include "platform/VxValues.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 // Exported error domain; no operation of the client creates errors in it.
-extern const char* const DAConnectionErrorDomain;  // "DAConnectionErrorDomain"
+DA_EXPORT extern const char* const DAConnectionErrorDomain;  // "DAConnectionErrorDomain"
 
 // Longest reply body of a protocol call that is read, in bytes.
 inline constexpr std::int64_t DAMaxReplyBodyLength = 16 * 1024 * 1024;
@@ -48,7 +49,7 @@ class DADeviceModel;
 class DAConnectionManager;
 using DAConnectionManagerPtr = std::shared_ptr<DAConnectionManager>;
 
-class DAConnectionManager : public VxObject {
+class DA_EXPORT DAConnectionManager : public VxObject {
     VX_DECLARE_CLASS(DAConnectionManager)
   public:
     // init: picks the server once and configures the generator (cache policy 4,

@@ -7,11 +7,12 @@
 // Levels: 3 errors, 4 localization problems, 6 protocol traces, 7 full request
 // and response dumps.
 
+#include "platform/VxExport.h"
 #include "platform/VxLog.h"
 
 // Name of the custom log, and the preferences that hold its file level.
-extern const char* const DALogName;            // "Diagnostics"
-extern const char* const DAPreferencesDomain;  // "com.tarvo.Diagnostics"
-extern const char* const DALogLevelKey;        // "DALogLevel"
+DA_EXPORT extern const char* const DALogName;            // "Diagnostics"
+DA_EXPORT extern const char* const DAPreferencesDomain;  // "com.tarvo.Diagnostics"
+DA_EXPORT extern const char* const DALogLevelKey;        // "DALogLevel"
 
 #define DALog(level, ...) VX_LOG(DALogName, (level), __VA_ARGS__)

@@ -3,12 +3,18 @@
 // "Server" (see DAConnectionManager::getServerBaseURL). This is the one place
 // that names their hosts.
 
+#include "platform/VxExport.h"
+
 // "Server" = 1, 2, 3: internal test servers (HTTP).
-extern const char* const DAServerURLInternalUAT;  // http://uat.diagnostics.tarvo.com/kelo/v1.01/
-extern const char* const DAServerURLInternalIT;   // http://it.diagnostics.tarvo.com/kelo/v1.01/
-extern const char* const DAServerURLInternalQA;   // http://qa.diagnostics.tarvo.com/kelo/v1.01/
+DA_EXPORT extern const char* const
+    DAServerURLInternalUAT;  // http://uat.diagnostics.tarvo.com/kelo/v1.01/
+DA_EXPORT extern const char* const
+    DAServerURLInternalIT;  // http://it.diagnostics.tarvo.com/kelo/v1.01/
+DA_EXPORT extern const char* const
+    DAServerURLInternalQA;  // http://qa.diagnostics.tarvo.com/kelo/v1.01/
 // "Server" = 4: development server (HTTPS).
-extern const char* const
+DA_EXPORT extern const char* const
     DAServerURLDevelopment;  // https://dev.diagnostics.tarvo.com/r2-zet/services/devices/v1/
 // Any other value: production (HTTPS).
-extern const char* const DAServerURLProduction;  // https://diagnostics.tarvo.com/kelo/v1.01/
+DA_EXPORT extern const char* const
+    DAServerURLProduction;  // https://diagnostics.tarvo.com/kelo/v1.01/

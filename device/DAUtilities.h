@@ -9,20 +9,21 @@
 #include <mutex>
 
 #include "platform/VxDateFormatter.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Pattern of the shared date formatter.
-extern const char* const DADefaultDateFormat;  // "MM/DD/YYYY HH:MM:SS ±HHMM"
+DA_EXPORT extern const char* const DADefaultDateFormat;  // "MM/DD/YYYY HH:MM:SS ±HHMM"
 
 // The carrier bundle's information table and its build version key.
-extern const char* const DACarrierBundleInfoFile;    // "Info.json"
-extern const char* const DACarrierBundleVersionKey;  // "BundleVersion"
+DA_EXPORT extern const char* const DACarrierBundleInfoFile;    // "Info.json"
+DA_EXPORT extern const char* const DACarrierBundleVersionKey;  // "BundleVersion"
 
 class DADeviceModel;
 class DAUtilities;
 using DAUtilitiesPtr = std::shared_ptr<DAUtilities>;
 
-class DAUtilities : public VxObject {
+class DA_EXPORT DAUtilities : public VxObject {
     VX_DECLARE_CLASS(DAUtilities)
   public:
     // init: the version values from the build, "Kelo" as platform, no OS version

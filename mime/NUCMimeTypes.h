@@ -14,9 +14,10 @@
 
 #include <cstdint>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
-class NUCMimeTypes {
+class DA_EXPORT NUCMimeTypes {
   public:
     NUCMimeTypes() = delete;
 

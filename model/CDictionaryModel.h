@@ -12,15 +12,16 @@
 #include <string>
 
 #include "model/CPropertyModel.h"
+#include "platform/VxExport.h"
 
 // "CDictionaryModelErrorDomain" and "CJsonModelErrorDomain". No operation
 // produces errors in them.
-extern const char* const CDictionaryModelErrorDomain;
-extern const char* const CJsonModelErrorDomain;
+DA_EXPORT extern const char* const CDictionaryModelErrorDomain;
+DA_EXPORT extern const char* const CJsonModelErrorDomain;
 // "com.tarvo.CDictionaryModel.internalDictionary"
-extern const char* const CDictionaryModelArchiveKey;
+DA_EXPORT extern const char* const CDictionaryModelArchiveKey;
 
-class CDictionaryModel : public CPropertyModel {
+class DA_EXPORT CDictionaryModel : public CPropertyModel {
     CPM_DECLARE_MODEL(CDictionaryModel)
   public:
     CDictionaryModel();
@@ -62,7 +63,7 @@ class CDictionaryModel : public CPropertyModel {
 };
 
 // A dictionary-backed record that adds nothing.
-class CJsonModel : public CDictionaryModel {
+class DA_EXPORT CJsonModel : public CDictionaryModel {
     CPM_DECLARE_MODEL(CJsonModel)
   public:
     CJsonModel() = default;

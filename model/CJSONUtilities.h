@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "model/CPJSONObject.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Options of the cleaning operations (an unsigned 64-bit bit set).
@@ -19,7 +20,7 @@ enum CJSONUtilitiesOptions : std::uint64_t {
     CJSONUtilitiesOptionMutableContainers = 1,
 };
 
-class CJSONUtilities {
+class DA_EXPORT CJSONUtilities {
   public:
     CJSONUtilities() = delete;
 

@@ -9,9 +9,10 @@
 
 #include "model/CPropertyAttributes.h"
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
-class CModelUtilities {
+class DA_EXPORT CModelUtilities {
   public:
     CModelUtilities() = delete;
 
@@ -65,4 +66,4 @@ class CModelUtilities {
 
 // The operating system's version, as CModelUtilities::getSystemVersion()
 // (with its own once-per-process cache).
-VxStringPtr getSystemVersion();
+DA_EXPORT VxStringPtr getSystemVersion();

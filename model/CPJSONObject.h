@@ -9,9 +9,10 @@
 
 #include <concepts>
 
+#include "platform/VxExport.h"
 #include "platform/VxObject.h"
 
-class CPJSONObject {
+class DA_EXPORT CPJSONObject {
   public:
     virtual ~CPJSONObject() = default;
 

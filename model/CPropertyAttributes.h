@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Kind of value that a property holds. The numbering keeps its gaps (15, 18).
@@ -57,31 +58,31 @@ enum CPropertyMemoryPolicy : std::int64_t {
 };
 
 // "CCPropertyAttributesErrorDomain". No operation produces errors in it.
-extern const char* const CPropertyAttributesErrorDomain;
+DA_EXPORT extern const char* const CPropertyAttributesErrorDomain;
 
 // The range structure: two unsigned 64-bit members. Its type string,
 // CPropertyRangeTypeString, is "{_CRange=QQ}".
-struct CRange {
+struct DA_EXPORT CRange {
     std::uint64_t location = 0;
     std::uint64_t length = 0;
     friend bool operator==(const CRange&, const CRange&) = default;
 };
-extern const char* const CPropertyRangeTypeString;
+DA_EXPORT extern const char* const CPropertyRangeTypeString;
 
 // A method selector, represented by its (interned or static) name.
-struct CSelector {
+struct DA_EXPORT CSelector {
     const char* name = nullptr;
     friend bool operator==(const CSelector&, const CSelector&) = default;
 };
 
 // One declared property: its name and its descriptor text. An empty name
 // stands for a declaration without a name.
-struct CPropertyDeclaration {
+struct DA_EXPORT CPropertyDeclaration {
     std::string name;
     std::string attributes;
 };
 
-class CPropertyAttributes : public VxObject {
+class DA_EXPORT CPropertyAttributes : public VxObject {
     VX_DECLARE_CLASS(CPropertyAttributes)
   public:
     CPropertyAttributes() = default;

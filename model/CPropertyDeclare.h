@@ -225,9 +225,9 @@ enum class Kind { Dynamic, ReadOnly, Field };
 
 // The descriptor of one declaration, attributes in the order
 // T, R, C or &, N, W, D, G, S, V.
-std::string descriptor(std::string typeString, Kind kind, std::string_view name,
-                       std::string_view getter, std::string_view setter,
-                       std::initializer_list<Attribute> attributes);
+DA_EXPORT std::string descriptor(std::string typeString, Kind kind, std::string_view name,
+                                 std::string_view getter, std::string_view setter,
+                                 std::initializer_list<Attribute> attributes);
 
 template <class T>
 CPropertyDeclaration declare(Kind kind, std::string_view name, std::string_view getter,
@@ -272,8 +272,9 @@ template <int N>
 struct Index {};
 
 // The in-class declarations followed by the hand-written ones.
-std::vector<CPropertyDeclaration> joined(std::vector<CPropertyDeclaration> inClass,
-                                         std::initializer_list<CPropertyDeclaration> handWritten);
+DA_EXPORT std::vector<CPropertyDeclaration> joined(
+    std::vector<CPropertyDeclaration> inClass,
+    std::initializer_list<CPropertyDeclaration> handWritten);
 
 }  // namespace cpm
 

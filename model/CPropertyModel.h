@@ -55,17 +55,18 @@
 #include <vector>
 
 #include "model/CPropertyAttributes.h"
+#include "platform/VxExport.h"
 #include "platform/VxKeyedArchiver.h"
 #include "platform/VxValues.h"
 
 // "CPropertyModelErrorDomain". No operation produces errors in it.
-extern const char* const CPropertyModelErrorDomain;
+DA_EXPORT extern const char* const CPropertyModelErrorDomain;
 // "yyyy-MM-dd'T'HH:mm:ssZ"
-extern const char* const CPropertyModelDefaultDateFormat;
+DA_EXPORT extern const char* const CPropertyModelDefaultDateFormat;
 // ","
-extern const char* const CSVdelimiterStr;
+DA_EXPORT extern const char* const CSVdelimiterStr;
 // "\n"
-extern const char* const CSVlineEndingStr;
+DA_EXPORT extern const char* const CSVlineEndingStr;
 
 // Options bits of a record class.
 enum CPropertyModelOptions : std::uint64_t {
@@ -89,7 +90,7 @@ enum CPropertyModelStatus : std::int64_t {
 // cannot be installed. Nothing in the library catches it. name() and reason()
 // are the exact texts, e.g. "An unsupported property type was declared " and
 // "for class MyRecord"; what() is the two joined.
-class CPropertyModelException : public std::runtime_error {
+class DA_EXPORT CPropertyModelException : public std::runtime_error {
   public:
     CPropertyModelException(std::string name, std::string reason);
     const std::string& name() const { return name_; }
@@ -115,7 +116,7 @@ class CPropertyModel;
 
 // One accessor reachable by name: a getter (signature such as "B@:") or a
 // setter (signature such as "v@:B").
-struct CPropertyAccessor {
+struct DA_EXPORT CPropertyAccessor {
     enum class Kind { Getter, Setter };
     Kind kind = Kind::Getter;
     std::string signature;
@@ -127,7 +128,7 @@ struct CPropertyAccessor {
 
 // The accessors of one class, by getter or setter name ("deviceId",
 // "setDeviceId:"). Thread-safe.
-class CPropertyAccessorTable {
+class DA_EXPORT CPropertyAccessorTable {
   public:
     // Adds a hand-written accessor (replacing an earlier one of that name).
     void addGetter(std::string name, std::string signature,
@@ -152,12 +153,12 @@ class CPropertyAccessorTable {
 // box for pointers, C strings, classes, selectors and ranges).
 namespace cpm {
 template <class T>
-T scalarFromValue(const Id& value);
+DA_EXPORT T scalarFromValue(const Id& value);
 template <class T>
-Id valueFromScalar(T v);
+DA_EXPORT Id valueFromScalar(T v);
 }  // namespace cpm
 
-class CPropertyModel : public VxObject, public VxCoding {
+class DA_EXPORT CPropertyModel : public VxObject, public VxCoding {
     VX_DECLARE_CLASS(CPropertyModel)
   public:
     CPropertyModel() = default;

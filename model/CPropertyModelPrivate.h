@@ -10,6 +10,7 @@
 #include <unicode/smpdtfmt.h>
 
 #include "model/CPropertyModel.h"
+#include "platform/VxExport.h"
 
 // A slot that is read and replaced as one atomic step.
 template <class T>
@@ -56,13 +57,13 @@ namespace cpm_detail {
 
 // State of a class of the family (made on first request); nothing for classes
 // outside it.
-CPropertyModel::ClassState* stateFor(const VxClass& cls);
+DA_EXPORT CPropertyModel::ClassState* stateFor(const VxClass& cls);
 // Makes the class's three formatters (last step of class initialisation).
-void makeFormatters(CPropertyModel::ClassState& state);
+DA_EXPORT void makeFormatters(CPropertyModel::ClassState& state);
 // The process's null marker, fetched once.
-const Id& nullMarker();
+DA_EXPORT const Id& nullMarker();
 // The storage key of a property: the translation entry when there is one.
-std::string_view storageKey(const VxDictionaryPtr& translation, std::string_view property,
-                            VxStringPtr& holder);
+DA_EXPORT std::string_view storageKey(const VxDictionaryPtr& translation, std::string_view property,
+                                      VxStringPtr& holder);
 
 }  // namespace cpm_detail

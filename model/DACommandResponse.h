@@ -2,8 +2,9 @@
 // A command or status reply for one device.
 
 #include "model/CDictionaryModel.h"
+#include "platform/VxExport.h"
 
-class DACommandResponse : public CDictionaryModel {
+class DA_EXPORT DACommandResponse : public CDictionaryModel {
     CPM_DECLARE_MODEL(DACommandResponse)
   public:
     DACommandResponse() = default;

@@ -5,8 +5,9 @@
 #include <mutex>
 
 #include "model/CDictionaryModel.h"
+#include "platform/VxExport.h"
 
-class DADeviceModel : public CDictionaryModel {
+class DA_EXPORT DADeviceModel : public CDictionaryModel {
     CPM_DECLARE_MODEL(DADeviceModel)
   public:
     DADeviceModel();

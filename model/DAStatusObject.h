@@ -2,8 +2,9 @@
 // The "status" object of every server reply: a code and a reason.
 
 #include "model/CDictionaryModel.h"
+#include "platform/VxExport.h"
 
-class DAStatusObject : public CDictionaryModel {
+class DA_EXPORT DAStatusObject : public CDictionaryModel {
     CPM_DECLARE_MODEL(DAStatusObject)
   public:
     DAStatusObject() = default;

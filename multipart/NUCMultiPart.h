@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/VxExport.h"
 #include "platform/VxStream.h"
 #include "platform/VxValues.h"
 
@@ -33,7 +34,7 @@ enum NUCMultiPartReadPhase : std::uint64_t {
 class NUCMultiPart;
 using NUCMultiPartPtr = std::shared_ptr<NUCMultiPart>;
 
-class NUCMultiPart : public VxObject {
+class DA_EXPORT NUCMultiPart : public VxObject {
     VX_DECLARE_CLASS(NUCMultiPart)
   public:
     // initWithEncoding:andHeaders:forBody:withLength:andBoundary:. The body's

@@ -22,13 +22,14 @@
 #include <vector>
 
 #include "multipart/NUCMultiPart.h"
+#include "platform/VxExport.h"
 #include "platform/VxStream.h"
 #include "platform/VxValues.h"
 
 class NUCMultipartBodyStream;
 using NUCMultipartBodyStreamPtr = std::shared_ptr<NUCMultipartBodyStream>;
 
-class NUCMultipartBodyStream : public VxInputStream {
+class DA_EXPORT NUCMultipartBodyStream : public VxInputStream {
     VX_DECLARE_CLASS(NUCMultipartBodyStream)
   public:
     // init: UTF-8 (4).

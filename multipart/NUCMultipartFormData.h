@@ -9,10 +9,11 @@
 #include <cstdint>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxStream.h"
 #include "platform/VxValues.h"
 
-class NUCMultipartFormData {
+class DA_EXPORT NUCMultipartFormData {
   public:
     virtual ~NUCMultipartFormData() = default;
 

@@ -9,12 +9,13 @@
 #include "multipart/NUCMultipartBodyStream.h"
 #include "multipart/NUCMultipartFormData.h"
 #include "multipart/NUCURLRequestMultipartGenerator.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLRequest.h"
 
 class NUCStreamingMultipartFormData;
 using NUCStreamingMultipartFormDataPtr = std::shared_ptr<NUCStreamingMultipartFormData>;
 
-class NUCStreamingMultipartFormData : public VxObject, public NUCMultipartFormData {
+class DA_EXPORT NUCStreamingMultipartFormData : public VxObject, public NUCMultipartFormData {
     VX_DECLARE_CLASS(NUCStreamingMultipartFormData)
   public:
     NUCStreamingMultipartFormData(VxMutableURLRequestPtr request,

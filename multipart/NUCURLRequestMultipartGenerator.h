@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "multipart/NUCMultipartFormData.h"
+#include "platform/VxExport.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 class NUCURLRequestMultipartGenerator;
@@ -23,7 +24,7 @@ using NUCMultipartConstructingBlock =
 // Receives the outcome of a body copy: nothing on success, else the error.
 using NUCMultipartCompletionHandler = std::function<void(const VxErrorPtr& error)>;
 
-class NUCURLRequestMultipartGenerator : public NUCURLRequestGenerator {
+class DA_EXPORT NUCURLRequestMultipartGenerator : public NUCURLRequestGenerator {
     VX_DECLARE_CLASS(NUCURLRequestMultipartGenerator)
   public:
     // init: the base defaults and a boundary of its own

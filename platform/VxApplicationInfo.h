@@ -2,9 +2,10 @@
 // The running application's version information, supplied by the build
 // (generated header VxBuildInfo.h) in place of a bundle information table.
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
-class VxApplicationInfo {
+class DA_EXPORT VxApplicationInfo {
   public:
     // The short version string ("1.0.0"); nothing when the build gave none.
     static VxStringPtr shortVersionString();

@@ -7,9 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/VxExport.h"
+
 using VxMD5Digest = std::array<std::uint8_t, 16>;
 
-class VxMD5 {
+class DA_EXPORT VxMD5 {
   public:
     VxMD5();
     ~VxMD5();

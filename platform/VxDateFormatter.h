@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 class VxDateFormatter;
@@ -18,7 +19,7 @@ enum : std::uint64_t {
 };
 enum : std::uint64_t { VxDateFormatterNoStyle = 0 };
 
-class VxDateFormatter : public VxObject {
+class DA_EXPORT VxDateFormatter : public VxObject {
     VX_DECLARE_CLASS(VxDateFormatter)
   public:
     VxDateFormatter();

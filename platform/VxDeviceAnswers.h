@@ -46,14 +46,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Member keys of the "DiskUsage" answer.
-extern const char* const VxDiskUsageTotalDataCapacityKey;   // "TotalDataCapacity"
-extern const char* const VxDiskUsageTotalDataAvailableKey;  // "TotalDataAvailable"
-extern const char* const VxDiskUsageTotalDiskCapacityKey;   // "TotalDiskCapacity"
+DA_EXPORT extern const char* const VxDiskUsageTotalDataCapacityKey;   // "TotalDataCapacity"
+DA_EXPORT extern const char* const VxDiskUsageTotalDataAvailableKey;  // "TotalDataAvailable"
+DA_EXPORT extern const char* const VxDiskUsageTotalDiskCapacityKey;   // "TotalDiskCapacity"
 
-class VxDeviceAnswers {
+class DA_EXPORT VxDeviceAnswers {
   public:
     VxDeviceAnswers() = default;
     VxDeviceAnswers(const VxDeviceAnswers&) = delete;
@@ -93,10 +94,10 @@ class VxDeviceAnswers {
 // "BatteryUsageTime" and "BatteryStandbyTime" (numbers) override them. The query
 // fails when neither the answers file gives both times nor a battery is
 // present.
-struct VxBatteryUsage {
+struct DA_EXPORT VxBatteryUsage {
     double usageSeconds = -1;
     double standbySeconds = -1;
     bool externalPowerConnected = false;  // a mains or USB supply is online
     bool fullyCharged = false;            // the battery reports "Full"
 };
-bool VxBatteryGetUsage(VxBatteryUsage* usage);
+DA_EXPORT bool VxBatteryGetUsage(VxBatteryUsage* usage);

@@ -20,7 +20,9 @@
 #include <functional>
 #include <memory>
 
-class VxDispatchQueue {
+#include "platform/VxExport.h"
+
+class DA_EXPORT VxDispatchQueue {
   public:
     using Block = std::function<void()>;
     virtual ~VxDispatchQueue() = default;
@@ -38,12 +40,12 @@ class VxDispatchQueue {
 };
 
 // True on the main queue's thread.
-bool VxIsMainThread();
+DA_EXPORT bool VxIsMainThread();
 // Runs the block on the main queue and waits until it has run (inline on the
 // main queue's thread).
-void VxPerformOnMainThreadAndWait(const std::function<void()>& block);
+DA_EXPORT void VxPerformOnMainThreadAndWait(const std::function<void()>& block);
 
-class VxSemaphore {
+class DA_EXPORT VxSemaphore {
   public:
     explicit VxSemaphore(long value = 0);
     ~VxSemaphore();
@@ -59,4 +61,4 @@ class VxSemaphore {
     std::unique_ptr<State> state_;
 };
 
-void VxSleepForTimeInterval(double seconds);
+DA_EXPORT void VxSleepForTimeInterval(double seconds);

@@ -11,19 +11,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 class VxError;
 using VxErrorPtr = std::shared_ptr<VxError>;
 
 // User-information keys.
-extern const char* const VxLocalizedDescriptionKey;         // "VxLocalizedDescription"
-extern const char* const VxLocalizedFailureReasonErrorKey;  // "VxLocalizedFailureReason"
-extern const char* const VxUnderlyingErrorKey;              // "VxUnderlyingError"
-extern const char* const VxFilePathErrorKey;                // "VxFilePath"
-extern const char* const VxURLErrorKey;                     // "VxURL"
+DA_EXPORT extern const char* const VxLocalizedDescriptionKey;         // "VxLocalizedDescription"
+DA_EXPORT extern const char* const VxLocalizedFailureReasonErrorKey;  // "VxLocalizedFailureReason"
+DA_EXPORT extern const char* const VxUnderlyingErrorKey;              // "VxUnderlyingError"
+DA_EXPORT extern const char* const VxFilePathErrorKey;                // "VxFilePath"
+DA_EXPORT extern const char* const VxURLErrorKey;                     // "VxURL"
 
-class VxError : public VxObject {
+class DA_EXPORT VxError : public VxObject {
     VX_DECLARE_CLASS(VxError)
   public:
     VxError(std::string domain, std::int64_t code, VxDictionaryPtr userInfo);

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/VxExport.h"
+
 // Large enough for every configuration or answer file the system reads.
 inline constexpr std::size_t kVxWholeFileLimit = 1 << 20;
 
@@ -35,4 +37,5 @@ struct VxFileReadOptions {
     bool followLinks = true;  // false: a symbolic link at the path itself is refused
 };
 
-VxFileReadResult VxReadWholeFile(const std::string& path, const VxFileReadOptions& options = {});
+DA_EXPORT VxFileReadResult VxReadWholeFile(const std::string& path,
+                                           const VxFileReadOptions& options = {});

@@ -17,11 +17,12 @@
 #include <variant>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxObject.h"
 
 namespace vx {
 
-struct FormatArg {
+struct DA_EXPORT FormatArg {
     std::variant<std::monostate, std::int64_t, std::uint64_t, double, std::string, Id, const void*>
         v;
 
@@ -45,7 +46,7 @@ struct FormatArg {
     FormatArg(std::nullptr_t) : v(Id()) {}
 };
 
-std::string formatv(std::string_view format, const std::vector<FormatArg>& args);
+DA_EXPORT std::string formatv(std::string_view format, const std::vector<FormatArg>& args);
 
 template <class... Args>
 std::string format(std::string_view fmt, Args&&... args) {

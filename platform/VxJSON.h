@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 enum VxJSONReadingOptions : std::uint64_t {
@@ -39,14 +40,14 @@ enum VxJSONWritingOptions : std::uint64_t {
 };
 
 // Domain and code of reading errors (malformed text, too deep, bad UTF-8).
-extern const char* const VxCocoaErrorDomain;  // "VxCocoaErrorDomain"
+DA_EXPORT extern const char* const VxCocoaErrorDomain;  // "VxCocoaErrorDomain"
 constexpr std::int64_t VxPropertyListReadCorruptError = 3840;
 // Domain of writing failures for values that JSON cannot express (a date, a
 // non-text key, NaN, ...). The failure reason carries the explanation.
-extern const char* const VxInvalidArgumentException;  // "VxInvalidArgumentException"
+DA_EXPORT extern const char* const VxInvalidArgumentException;  // "VxInvalidArgumentException"
 constexpr std::int64_t VxPropertyListWriteInvalidError = 3851;
 
-class VxJSONSerialization {
+class DA_EXPORT VxJSONSerialization {
   public:
     // Deepest nesting of arrays and objects accepted when reading.
     static constexpr int kMaxReadingDepth = 512;

@@ -23,13 +23,14 @@
 #include <vector>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 class VxKeyedArchiver;
 class VxKeyedUnarchiver;
 
 // Adopted (next to VxObject) by classes that archive themselves.
-class VxCoding {
+class DA_EXPORT VxCoding {
   public:
     virtual ~VxCoding() = default;
     virtual void encodeWithCoder(VxKeyedArchiver& coder) const = 0;
@@ -39,9 +40,9 @@ class VxCoding {
     virtual bool supportsSecureCoding() const { return false; }
 };
 
-extern const char* const VxKeyedArchiveErrorDomain;  // "VxKeyedArchiveErrorDomain"
+DA_EXPORT extern const char* const VxKeyedArchiveErrorDomain;  // "VxKeyedArchiveErrorDomain"
 // Key of the root object of archivedDataWithRootObject / unarchivedObjectOfClass.
-extern const char* const VxKeyedArchiveRootObjectKey;  // "root"
+DA_EXPORT extern const char* const VxKeyedArchiveRootObjectKey;  // "root"
 enum : std::int64_t {
     VxKeyedArchiveErrorCorrupt = 4864,       // malformed or truncated data
     VxKeyedArchiveErrorUnknownClass = 4865,  // a class name the registry does not know
@@ -49,7 +50,7 @@ enum : std::int64_t {
     VxKeyedArchiveErrorWrongClass = 4867,    // secure decoding found an unexpected class
 };
 
-class VxKeyedArchiver {
+class DA_EXPORT VxKeyedArchiver {
   public:
     explicit VxKeyedArchiver(bool requiresSecureCoding = true);
     ~VxKeyedArchiver();
@@ -75,7 +76,7 @@ class VxKeyedArchiver {
     std::unique_ptr<Impl> impl_;
 };
 
-class VxKeyedUnarchiver {
+class DA_EXPORT VxKeyedUnarchiver {
   public:
     // Nothing (and the error) when the data is not a readable archive.
     static std::unique_ptr<VxKeyedUnarchiver> unarchiverForReadingFromData(

@@ -14,12 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/VxExport.h"
+
 class VxObject;
 using Id = std::shared_ptr<VxObject>;
 
 // Class identity. Every VxObject subclass that declares VX_DECLARE_CLASS has
 // exactly one VxClass, registered by name when it is first touched.
-class VxClass {
+class DA_EXPORT VxClass {
   public:
     using Factory = std::function<Id()>;
 
@@ -72,7 +74,7 @@ Id vxMakeInstance() {
     return std::make_shared<T>();
 }
 
-class VxObject : public std::enable_shared_from_this<VxObject> {
+class DA_EXPORT VxObject : public std::enable_shared_from_this<VxObject> {
   public:
     VxObject() = default;
     VxObject(const VxObject&) = delete;
@@ -116,6 +118,6 @@ std::shared_ptr<T> vx_cast(const Id& obj) {
 }
 
 // Equality of two possibly absent objects (two absent objects are equal).
-bool vxEqual(const Id& a, const Id& b);
+DA_EXPORT bool vxEqual(const Id& a, const Id& b);
 // Description of a possibly absent object: "(null)" for an absent one.
-std::string vxDescription(const Id& obj);
+DA_EXPORT std::string vxDescription(const Id& obj);

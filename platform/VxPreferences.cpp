@@ -1,7 +1,6 @@
 #include "platform/VxPreferences.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/VxDirectories.h"
 #include "platform/VxFileReading.h"
 #include "platform/VxJSON.h"
 #include "platform/VxLog.h"
@@ -25,16 +25,6 @@ bool validDomainName(std::string_view domain) {
     return !domain.empty() && domain != "." && domain != ".." &&
            domain.find('/') == std::string_view::npos &&
            domain.find('\0') == std::string_view::npos;
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    struct passwd pw {};
-    struct passwd* result = nullptr;
-    char buf[4096];
-    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &result) == 0 && result && result->pw_dir)
-        return result->pw_dir;
-    return "/";
 }
 
 // mkdir -p with mode 0700 for the directories created here.
@@ -64,13 +54,14 @@ VxErrorPtr posixError(int code, const std::string& what, const std::string& path
 // Opens and exclusively locks the domain's lock file; -1 with an error on
 // failure. Writers unlink the lock file before they unlock it, so a lock taken
 // on a file that is no longer the one at the path is dropped and taken again.
-int lockDomainFile(const std::string& lockPath, VxErrorPtr* error) {
+int lockDomainFile(const std::string& lockPath, mode_t mode, VxErrorPtr* error) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
         if (fd < 0) {
             vxSetError(error, posixError(errno, "Cannot open lock file", lockPath));
             return -1;
         }
+        (void)fchmod(fd, mode);  // past the umask; fails harmlessly on another user's file
         while (flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 int e = errno;
@@ -114,23 +105,39 @@ VxPreferences& VxPreferences::standard() {
     return *store;
 }
 
-std::string VxPreferences::resolveDefaultDirectory() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
-        return std::string(xdg) + "/diagnostics";
-    return homeDirectory() + "/.config/diagnostics";
-}
-
 std::string VxPreferences::directory() const {
     if (fixedDirectory_) return *fixedDirectory_;
-    if (const char* dir = std::getenv("DA_PREFERENCES_DIR"); dir && *dir) return dir;
-    return resolveDefaultDirectory();
+    return VxDirectories::preferencesDirectory();
 }
 
-std::string VxPreferences::pathForDomain(std::string_view domain) const {
-    if (!validDomainName(domain)) return {};
-    std::string dir = directory();
-    if (!dir.empty() && dir.back() != '/') dir += '/';
+namespace {
+
+std::string domainFile(std::string dir, std::string_view domain) {
+    if (dir.empty() || !validDomainName(domain)) return {};
+    if (dir.back() != '/') dir += '/';
     return dir + std::string(domain) + ".json";
+}
+
+// Files in a shared directory (group-writable with the set-group-ID bit, such
+// as the system service's preferences) stay readable and writable by the
+// group; everywhere else they are private to the user.
+mode_t fileModeForDirectory(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) && (st.st_mode & S_IWGRP))
+        return 0660;
+    return 0600;
+}
+
+}  // namespace
+
+std::string VxPreferences::pathForDomain(std::string_view domain) const {
+    return domainFile(directory(), domain);
+}
+
+std::string VxPreferences::defaultsPathForDomain(std::string_view domain) const {
+    if (fixedDirectory_) return {};
+    std::string path = domainFile(VxDirectories::preferencesDefaultsDirectory(), domain);
+    return path == pathForDomain(domain) ? std::string() : path;
 }
 
 VxPreferences::FileState VxPreferences::statFile(const std::string& path) {
@@ -206,6 +213,8 @@ bool VxPreferences::synchronize(std::string_view domain) {
     std::string path = pathForDomain(domain);
     if (path.empty()) return false;
     std::lock_guard lock(mutex_);
+    if (std::string defaults = defaultsPathForDomain(domain); !defaults.empty())
+        synchronizeLocked(defaults, domains_[defaults]);
     return synchronizeLocked(path, domains_[path]);
 }
 
@@ -219,7 +228,13 @@ VxDictionaryPtr VxPreferences::dictionaryForDomain(std::string_view domain) {
 }
 
 Id VxPreferences::copyValue(std::string_view key, std::string_view domain) {
-    return dictionaryForDomain(domain)->objectForKey(key);
+    if (Id value = dictionaryForDomain(domain)->objectForKey(key)) return value;
+    std::string defaults = defaultsPathForDomain(domain);
+    if (defaults.empty()) return nullptr;
+    std::lock_guard lock(mutex_);
+    Domain& d = domains_[defaults];
+    if (!d.values) synchronizeLocked(defaults, d);
+    return d.values ? d.values->objectForKey(key) : nullptr;
 }
 
 namespace {
@@ -297,7 +312,8 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
     }
 
     std::string lockPath = path + ".lock";
-    int lockFd = lockDomainFile(lockPath, error);
+    mode_t mode = fileModeForDirectory(dir);
+    int lockFd = lockDomainFile(lockPath, mode, error);
     if (lockFd < 0) return false;
 
     // Read-modify-write under the lock, always from the file itself.
@@ -329,7 +345,7 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
             tmpPath = tmpl.data();
             bool written = writeAll(fd, bytes->bytes(), bytes->length()) &&
                            writeAll(fd, reinterpret_cast<const std::uint8_t*>("\n"), 1) &&
-                           fchmod(fd, 0600) == 0 && fsync(fd) == 0;
+                           fchmod(fd, mode) == 0 && fsync(fd) == 0;
             int e = errno;
             ::close(fd);
             if (!written) {

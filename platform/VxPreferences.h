@@ -3,12 +3,16 @@
 // processes.
 //
 // Each domain is one JSON object file named after the domain
-// ("com.tarvo.Diagnostics.json") in the preferences directory:
-//   - $DA_PREFERENCES_DIR when set and not empty (read afresh on every call, so
-//     tests can point the process-wide store at a temporary directory);
-//   - otherwise $XDG_CONFIG_HOME/diagnostics when XDG_CONFIG_HOME is an absolute
-//     path;
-//   - otherwise $HOME/.config/diagnostics.
+// ("com.tarvo.Diagnostics.json") in the preferences directory that
+// VxDirectories::preferencesDirectory() names ($DA_PREFERENCES_DIR, read afresh
+// on every call so tests can point the process-wide store at a temporary
+// directory; the system service's state directory; else the user's
+// configuration directory).
+//
+// Administrator defaults: the environment-resolved store also reads the same
+// domain file in VxDirectories::preferencesDefaultsDirectory() (normally
+// /etc/diagnostics); a key missing from the preferences file is answered from
+// there. Writes never go to the defaults.
 //
 // Readers: synchronize(domain) re-reads the domain's file (a stat() decides
 // whether it changed since the last read, so an unchanged file costs one system
@@ -22,7 +26,8 @@
 // and renames it over the domain file, so readers in other processes see either
 // the old or the new file and concurrent writers do not lose each other's
 // updates. The lock file is removed again before it is unlocked, so none is
-// left behind.
+// left behind. Files are 0600, or 0660 in a set-group-ID, group-writable
+// directory (the system service's shared preferences).
 //
 // Values keep their JSON kinds: texts, numbers (booleans included), arrays,
 // dictionaries and the null marker.
@@ -35,12 +40,13 @@
 #include <string_view>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Error domain of failed writes; the codes are errno values.
-extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
+DA_EXPORT extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
 
-class VxPreferences {
+class DA_EXPORT VxPreferences {
   public:
     // A store whose directory is resolved from the environment on every call
     // (see above).
@@ -87,9 +93,6 @@ class VxPreferences {
     bool setValue(const Id& value, std::string_view key, std::string_view domain,
                   VxErrorPtr* error = nullptr);
 
-    // The directory used when DA_PREFERENCES_DIR is not set.
-    static std::string resolveDefaultDirectory();
-
   private:
     struct FileState {
         bool exists = false;
@@ -103,6 +106,8 @@ class VxPreferences {
         std::optional<FileState> reported;  // state last reported as unreadable
     };
 
+    // The administrator defaults file of a domain; "" when there is none.
+    std::string defaultsPathForDomain(std::string_view domain) const;
     static FileState statFile(const std::string& path);
     // Reads and parses the file; nothing plus a problem text on failure.
     static VxDictionaryPtr readFile(const std::string& path, std::string* problem, bool* missing);

@@ -9,12 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "platform/VxExport.h"
 #include "platform/VxServiceEndpoint.h"
 
 // The outcome of one call. ok: the service replied, and `reply` is its text or absent.
 // Not ok: the call failed on the bus or in the service; errorName is the bus error name
 // (empty when there was no bus error, e.g. no bus) and error a readable description.
-struct VxServiceCallResult {
+struct DA_EXPORT VxServiceCallResult {
     bool ok = false;
     std::optional<std::string> reply;
     std::string errorName;
@@ -23,7 +24,7 @@ struct VxServiceCallResult {
 
 // One client of the service: one bus connection, hence one unique bus name, for the
 // client's lifetime. Calls of one client run one at a time.
-class VxServiceClient {
+class DA_EXPORT VxServiceClient {
   public:
     // busAddress empty: the bus chosen by vxChooseBus (DA_BUS, the session bus).
     explicit VxServiceClient(std::string busAddress = {}, VxServiceEndpoint endpoint = {});
@@ -57,6 +58,6 @@ class VxServiceClient {
 // One-shot availability check on a fresh connection. Returns the reply text or nothing;
 // errorText (when given) is always written: empty when the service replied (with or
 // without a text), the failure otherwise.
-std::optional<std::string> vxCheckAvailability(const std::string& busAddress,
-                                               std::chrono::milliseconds timeout,
-                                               std::string* errorText = nullptr);
+DA_EXPORT std::optional<std::string> vxCheckAvailability(const std::string& busAddress,
+                                                         std::chrono::milliseconds timeout,
+                                                         std::string* errorText = nullptr);

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "platform/VxExport.h"
+
 // The bus address of one service: well-known name, object path and interface.
-struct VxServiceEndpoint {
+struct DA_EXPORT VxServiceEndpoint {
     static constexpr const char* kDefaultBusName = "com.tarvo.Diagnostics.SessionAvailability";
     static constexpr const char* kDefaultObjectPath = "/com/tarvo/Diagnostics/SessionAvailability";
     static constexpr const char* kDefaultInterfaceName =
@@ -27,7 +29,7 @@ inline constexpr const char* kUnknownMethod = "org.freedesktop.DBus.Error.Unknow
 }  // namespace VxServiceErrors
 
 // Which bus to open.
-struct VxBusChoice {
+struct DA_EXPORT VxBusChoice {
     enum class Kind { address, system };
     Kind kind = Kind::address;
     std::string address;      // for Kind::address
@@ -42,4 +44,4 @@ struct VxBusChoice {
 //  4. the session bus at DBUS_SESSION_BUS_ADDRESS, else at $XDG_RUNTIME_DIR/bus.
 // The session bus is always opened by address: a process running as root outside a login
 // session would otherwise be sent to the system bus.
-VxBusChoice vxChooseBus(const std::string& explicitAddress, bool forService);
+DA_EXPORT VxBusChoice vxChooseBus(const std::string& explicitAddress, bool forService);

@@ -21,6 +21,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxServiceEndpoint.h"
 
 class VxListener;
@@ -30,13 +31,13 @@ class VxListener;
 using VxReplyBlock = std::function<void(std::optional<std::string>)>;
 
 // Base class of every object a connection exports.
-class VxExportedObject {
+class DA_EXPORT VxExportedObject {
   public:
     virtual ~VxExportedObject() = default;
 };
 
 // Describes an exported interface: its bus interface name and its methods.
-class VxExportedInterface {
+class DA_EXPORT VxExportedInterface {
   public:
     using Method = std::function<void(VxExportedObject& object, VxReplyBlock reply)>;
 
@@ -79,7 +80,7 @@ class VxExportedInterface {
 };
 
 // One client of the service. Created by the listener; configured by the delegate.
-class VxListenerConnection {
+class DA_EXPORT VxListenerConnection {
   public:
     // The client's unique bus name (":1.42").
     const std::string& peerName() const { return peerName_; }
@@ -107,7 +108,7 @@ class VxListenerConnection {
     bool resumed_ = false;
 };
 
-class VxListenerDelegate {
+class DA_EXPORT VxListenerDelegate {
   public:
     virtual ~VxListenerDelegate() = default;
     // Called on the listener's bus thread for the first call of every new client.
@@ -117,7 +118,7 @@ class VxListenerDelegate {
                           VxListenerConnection& shouldAcceptNewConnection) = 0;
 };
 
-struct VxListenerConfiguration {
+struct DA_EXPORT VxListenerConfiguration {
     VxServiceEndpoint endpoint;
     // The methods published on the bus under endpoint.interfaceName. A call of one of
     // them is served by the connection's exported interface.
@@ -148,7 +149,7 @@ struct VxListenerConfiguration {
 // Log sink of the listener; level follows syslog numbering (3 error, 6 info, 7 debug).
 using VxListenerLogHandler = std::function<void(int level, const std::string& line)>;
 
-class VxListener {
+class DA_EXPORT VxListener {
   public:
     // The process's service listener, configured with the default endpoint. Configure
     // it (setConfiguration) before resume().

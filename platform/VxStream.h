@@ -14,11 +14,12 @@
 #include <string>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Domain of file errors (code = errno) and of misuse of the base classes.
-extern const char* const VxPOSIXErrorDomain;   // "VxPOSIXErrorDomain"
-extern const char* const VxStreamErrorDomain;  // "VxStreamErrorDomain"
+DA_EXPORT extern const char* const VxPOSIXErrorDomain;   // "VxPOSIXErrorDomain"
+DA_EXPORT extern const char* const VxStreamErrorDomain;  // "VxStreamErrorDomain"
 
 enum VxStreamStatus : std::uint64_t {
     VxStreamStatusNotOpen = 0,
@@ -31,7 +32,7 @@ enum VxStreamStatus : std::uint64_t {
     VxStreamStatusError = 7,
 };
 
-class VxStream : public VxObject {
+class DA_EXPORT VxStream : public VxObject {
     VX_DECLARE_CLASS(VxStream)
   public:
     virtual void open();
@@ -54,7 +55,7 @@ using VxInputStreamPtr = std::shared_ptr<VxInputStream>;
 
 // Base of every input stream. Custom streams derive from it and override
 // open/close/read/hasBytesAvailable (and may use setStreamStatus/setStreamError).
-class VxInputStream : public VxStream {
+class DA_EXPORT VxInputStream : public VxStream {
     VX_DECLARE_CLASS(VxInputStream)
   public:
     static VxInputStreamPtr inputStreamWithData(const VxDataPtr& data);
@@ -70,7 +71,7 @@ class VxInputStream : public VxStream {
 class VxOutputStream;
 using VxOutputStreamPtr = std::shared_ptr<VxOutputStream>;
 
-class VxOutputStream : public VxStream {
+class DA_EXPORT VxOutputStream : public VxStream {
     VX_DECLARE_CLASS(VxOutputStream)
   public:
     static VxOutputStreamPtr outputStreamToFileAtPath(const std::string& path, bool append);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 enum VxURLCredentialPersistence : std::uint64_t {
@@ -17,7 +18,7 @@ enum VxURLCredentialPersistence : std::uint64_t {
 class VxURLCredential;
 using VxURLCredentialPtr = std::shared_ptr<VxURLCredential>;
 
-class VxURLCredential : public VxObject {
+class DA_EXPORT VxURLCredential : public VxObject {
     VX_DECLARE_CLASS(VxURLCredential)
   public:
     VxURLCredential(VxStringPtr user, VxStringPtr password, VxURLCredentialPersistence persistence);

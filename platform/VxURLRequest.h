@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxStream.h"
 #include "platform/VxValues.h"
 
@@ -22,7 +23,7 @@ enum : std::uint64_t {
 enum : std::uint64_t { VxURLNetworkServiceTypeDefault = 0 };
 
 // The HTTP loading facility's URL error domain and its codes.
-extern const char* const VxURLErrorDomain;  // "VxURLErrorDomain"
+DA_EXPORT extern const char* const VxURLErrorDomain;  // "VxURLErrorDomain"
 enum : std::int64_t {
     VxURLErrorUnknown = -1,
     VxURLErrorCancelled = -999,
@@ -45,7 +46,7 @@ using VxMutableURLRequestPtr = std::shared_ptr<VxMutableURLRequest>;
 
 // Header fields: names compare without regard to case, the first spelling of a
 // name is kept, and the order of first setting is the enumeration order.
-class VxHTTPHeaderFields {
+class DA_EXPORT VxHTTPHeaderFields {
   public:
     // The value, or nothing.
     const std::string* find(std::string_view name) const;
@@ -66,7 +67,7 @@ class VxHTTPHeaderFields {
     std::vector<std::pair<std::string, std::string>> entries_;
 };
 
-class VxURLRequest : public VxObject {
+class DA_EXPORT VxURLRequest : public VxObject {
     VX_DECLARE_CLASS(VxURLRequest)
   public:
     VxURLRequest() = default;
@@ -110,7 +111,7 @@ class VxURLRequest : public VxObject {
     bool cellular_ = true;
 };
 
-class VxMutableURLRequest : public VxURLRequest {
+class DA_EXPORT VxMutableURLRequest : public VxURLRequest {
     VX_DECLARE_CLASS(VxMutableURLRequest)
   public:
     VxMutableURLRequest() = default;
@@ -141,7 +142,7 @@ using VxURLResponsePtr = std::shared_ptr<VxURLResponse>;
 using VxHTTPURLResponsePtr = std::shared_ptr<VxHTTPURLResponse>;
 
 // A response of any URL scheme (file responses are plain VxURLResponse).
-class VxURLResponse : public VxObject {
+class DA_EXPORT VxURLResponse : public VxObject {
     VX_DECLARE_CLASS(VxURLResponse)
   public:
     VxURLResponse() = default;
@@ -157,7 +158,7 @@ class VxURLResponse : public VxObject {
     std::int64_t length_ = -1;
 };
 
-class VxHTTPURLResponse : public VxURLResponse {
+class DA_EXPORT VxHTTPURLResponse : public VxURLResponse {
     VX_DECLARE_CLASS(VxHTTPURLResponse)
   public:
     VxHTTPURLResponse() = default;

@@ -67,6 +67,7 @@
 #include <string>
 
 #include "platform/VxDispatch.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLRequest.h"
 
 // A reply body longer than the caller's limit (VxURLLoadOptions::maxBodyLength).
@@ -94,7 +95,7 @@ struct VxURLLoadOptions {
 class VxURLSessionTask;
 using VxURLSessionTaskPtr = std::shared_ptr<VxURLSessionTask>;
 
-class VxURLSessionTask {
+class DA_EXPORT VxURLSessionTask {
   public:
     enum State : int { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
 
@@ -114,7 +115,7 @@ class VxURLSessionTask {
     std::shared_ptr<Impl> impl_;
 };
 
-class VxURLSession {
+class DA_EXPORT VxURLSession {
   public:
     using DataCompletion =
         std::function<void(const VxDataPtr&, const VxURLResponsePtr&, const VxErrorPtr&)>;

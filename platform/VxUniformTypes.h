@@ -17,13 +17,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxValues.h"
 
 // Tag classes.
-extern const char* const VxUTTagClassFilenameExtension;  // "public.filename-extension"
-extern const char* const VxUTTagClassMIMEType;           // "public.mime-type"
+DA_EXPORT extern const char* const VxUTTagClassFilenameExtension;  // "public.filename-extension"
+DA_EXPORT extern const char* const VxUTTagClassMIMEType;           // "public.mime-type"
 
-class VxUniformTypes {
+class DA_EXPORT VxUniformTypes {
   public:
     // The preferred type identifier for the tag of the given class, or nothing
     // when the database knows no type for it. A conformance constraint other

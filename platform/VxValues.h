@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/VxExport.h"
 #include "platform/VxFileReading.h"
 #include "platform/VxObject.h"
 
@@ -56,7 +57,7 @@ using VxValuePtr = std::shared_ptr<VxValue>;
 
 // ---------------------------------------------------------------------------
 // Null marker: one shared instance standing for "no value" inside containers.
-class VxNull final : public VxObject {
+class DA_EXPORT VxNull final : public VxObject {
     VX_DECLARE_CLASS(VxNull)
   public:
     static const VxNullPtr& null();
@@ -67,7 +68,7 @@ class VxNull final : public VxObject {
 
 // ---------------------------------------------------------------------------
 // Text: an immutable UTF-8 string.
-class VxString : public VxObject {
+class DA_EXPORT VxString : public VxObject {
     VX_DECLARE_CLASS(VxString)
   public:
     explicit VxString(std::string text = {}) : text_(std::move(text)) {}
@@ -93,7 +94,7 @@ class VxString : public VxObject {
     std::string text_;
 };
 
-VxStringPtr vxstr(std::string text);
+DA_EXPORT VxStringPtr vxstr(std::string text);
 
 // ---------------------------------------------------------------------------
 // Number: keeps the kind it was made with, which decides its text and JSON forms.
@@ -113,7 +114,7 @@ enum class VxNumberKind : std::uint8_t {
     Double,
 };
 
-class VxNumber : public VxObject {
+class DA_EXPORT VxNumber : public VxObject {
     VX_DECLARE_CLASS(VxNumber)
   public:
     VxNumber() = default;
@@ -185,7 +186,7 @@ class VxNumber : public VxObject {
 // ---------------------------------------------------------------------------
 // Decimal number: a base-10 mantissa of up to 38 digits with an exponent, or
 // not-a-number.
-class VxDecimalNumber : public VxObject {
+class DA_EXPORT VxDecimalNumber : public VxObject {
     VX_DECLARE_CLASS(VxDecimalNumber)
   public:
     VxDecimalNumber() = default;
@@ -222,7 +223,7 @@ class VxDecimalNumber : public VxObject {
 
 // ---------------------------------------------------------------------------
 // Bytes.
-class VxData : public VxObject {
+class DA_EXPORT VxData : public VxObject {
     VX_DECLARE_CLASS(VxData)
   public:
     VxData() = default;
@@ -256,7 +257,7 @@ class VxData : public VxObject {
     std::vector<std::uint8_t> bytes_;
 };
 
-class VxMutableData : public VxData {
+class DA_EXPORT VxMutableData : public VxData {
     VX_DECLARE_CLASS(VxMutableData)
   public:
     using VxData::VxData;
@@ -270,7 +271,7 @@ class VxMutableData : public VxData {
 
 // ---------------------------------------------------------------------------
 // Date: an instant as seconds since 1970-01-01 00:00:00 UTC.
-class VxDate : public VxObject {
+class DA_EXPORT VxDate : public VxObject {
     VX_DECLARE_CLASS(VxDate)
   public:
     VxDate() = default;
@@ -291,7 +292,7 @@ class VxDate : public VxObject {
 
 // ---------------------------------------------------------------------------
 // URL: an RFC 3986 reference, optionally relative to a base it remembers.
-class VxURL : public VxObject {
+class DA_EXPORT VxURL : public VxObject {
     VX_DECLARE_CLASS(VxURL)
   public:
     VxURL() = default;
@@ -353,11 +354,12 @@ class VxURL : public VxObject {
 
 // Resolves `reference` against `base` by RFC 3986 section 5.2 (both texts);
 // nothing when either does not parse.
-std::optional<std::string> VxResolveURLReference(std::string_view base, std::string_view reference);
+DA_EXPORT std::optional<std::string> VxResolveURLReference(std::string_view base,
+                                                           std::string_view reference);
 
 // ---------------------------------------------------------------------------
 // Array of objects. Elements are never absent (the null marker stands in).
-class VxArray : public VxObject {
+class DA_EXPORT VxArray : public VxObject {
     VX_DECLARE_CLASS(VxArray)
   public:
     VxArray() = default;
@@ -391,7 +393,7 @@ class VxArray : public VxObject {
     std::vector<Id> items_;
 };
 
-class VxMutableArray : public VxArray {
+class DA_EXPORT VxMutableArray : public VxArray {
     VX_DECLARE_CLASS(VxMutableArray)
   public:
     using VxArray::VxArray;
@@ -410,7 +412,7 @@ class VxMutableArray : public VxArray {
 
 // ---------------------------------------------------------------------------
 // Insertion-ordered hash table of objects, the storage of dictionaries and sets.
-class VxOrderedTable {
+class DA_EXPORT VxOrderedTable {
   public:
     std::size_t size() const { return keys_.size(); }
     // Position of the key, or npos.
@@ -432,7 +434,7 @@ class VxOrderedTable {
 
 // Dictionary: keys are any objects (compared with isEqual), insertion order is
 // kept and is the enumeration order.
-class VxDictionary : public VxObject {
+class DA_EXPORT VxDictionary : public VxObject {
     VX_DECLARE_CLASS(VxDictionary)
   public:
     VxDictionary() = default;
@@ -471,7 +473,7 @@ class VxDictionary : public VxObject {
     std::vector<Id> values_;
 };
 
-class VxMutableDictionary : public VxDictionary {
+class DA_EXPORT VxMutableDictionary : public VxDictionary {
     VX_DECLARE_CLASS(VxMutableDictionary)
   public:
     VxMutableDictionary() = default;
@@ -489,7 +491,7 @@ class VxMutableDictionary : public VxDictionary {
 
 // ---------------------------------------------------------------------------
 // Set (enumerates in insertion order) and ordered set (indexable).
-class VxSet : public VxObject {
+class DA_EXPORT VxSet : public VxObject {
     VX_DECLARE_CLASS(VxSet)
   public:
     VxSet() = default;
@@ -510,7 +512,7 @@ class VxSet : public VxObject {
     VxOrderedTable table_;
 };
 
-class VxMutableSet : public VxSet {
+class DA_EXPORT VxMutableSet : public VxSet {
     VX_DECLARE_CLASS(VxMutableSet)
   public:
     static VxMutableSetPtr set();
@@ -519,7 +521,7 @@ class VxMutableSet : public VxSet {
     void removeAllObjects() { table_.clear(); }
 };
 
-class VxOrderedSet : public VxObject {
+class DA_EXPORT VxOrderedSet : public VxObject {
     VX_DECLARE_CLASS(VxOrderedSet)
   public:
     VxOrderedSet() = default;
@@ -541,7 +543,7 @@ class VxOrderedSet : public VxObject {
     VxOrderedTable table_;
 };
 
-class VxMutableOrderedSet : public VxOrderedSet {
+class DA_EXPORT VxMutableOrderedSet : public VxOrderedSet {
     VX_DECLARE_CLASS(VxMutableOrderedSet)
   public:
     static VxMutableOrderedSetPtr orderedSet();
@@ -552,7 +554,7 @@ class VxMutableOrderedSet : public VxOrderedSet {
 
 // ---------------------------------------------------------------------------
 // Value box: raw bytes together with the type string that describes them.
-class VxValue : public VxObject {
+class DA_EXPORT VxValue : public VxObject {
     VX_DECLARE_CLASS(VxValue)
   public:
     VxValue() = default;
@@ -588,16 +590,16 @@ class VxValue : public VxObject {
 // Helpers shared by every layer.
 namespace vx {
 
-bool isNull(const Id& obj);  // the null marker
+DA_EXPORT bool isNull(const Id& obj);  // the null marker
 // Absent, the null marker, or an empty text, data, array, dictionary or set.
-bool isNilOrEmpty(const Id& obj);
+DA_EXPORT bool isNilOrEmpty(const Id& obj);
 // The object when it is a non-empty text, else nothing.
-VxStringPtr nonEmptyString(const Id& obj);
+DA_EXPORT VxStringPtr nonEmptyString(const Id& obj);
 // Text of any object for query strings and logs: texts as themselves, others by
 // their description.
-std::string textOf(const Id& obj);
+DA_EXPORT std::string textOf(const Id& obj);
 // The null marker as a generic object.
-Id null();
+DA_EXPORT Id null();
 
 }  // namespace vx
 

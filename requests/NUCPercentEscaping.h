@@ -7,20 +7,23 @@
 #include <string>
 #include <string_view>
 
+#include "platform/VxExport.h"
+
 namespace nuc {
 
 // For every byte value, whether it is written as itself (true) or as "%XX".
 using KeptBytes = std::array<bool, 256>;
 
 // ASCII letters and digits plus the given characters.
-KeptBytes keptBytes(std::string_view extra);
+DA_EXPORT KeptBytes keptBytes(std::string_view extra);
 
 // Appends the bytes, escaping every byte that is not kept as "%" and two
 // upper-case hexadecimal digits.
-void appendPercentEscaped(std::string& out, std::string_view bytes, const KeptBytes& kept);
+DA_EXPORT void appendPercentEscaped(std::string& out, std::string_view bytes,
+                                    const KeptBytes& kept);
 
 // Decodes every "%XX" escape. Nothing when an escape is malformed ("%" not
 // followed by two hexadecimal digits) or the decoded bytes are not UTF-8.
-std::optional<std::string> percentDecodeUTF8(std::string_view text);
+DA_EXPORT std::optional<std::string> percentDecodeUTF8(std::string_view text);
 
 }  // namespace nuc

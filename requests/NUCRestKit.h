@@ -10,11 +10,12 @@
 #include <initializer_list>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLCredential.h"
 #include "platform/VxURLRequest.h"
 #include "platform/VxValues.h"
 
-extern const char* const NUCRestKitErrorDomain;  // "NUCRestKitErrorDomain"
+DA_EXPORT extern const char* const NUCRestKitErrorDomain;  // "NUCRestKitErrorDomain"
 
 // Codes of NUCRestKitErrorDomain (file upload pre-flight).
 enum : std::int64_t {
@@ -36,7 +37,7 @@ enum : std::uint64_t {
     NUCStringEncodingUTF32LittleEndian = 0x9c000100,
 };
 
-class NUCRestKit {
+class DA_EXPORT NUCRestKit {
   public:
     NUCRestKit() = delete;
 
@@ -126,5 +127,5 @@ class NUCRestKit {
 namespace nuc {
 // "Basic " and the Base64 text of "user:password" (UTF-8), in one unbroken
 // token; nothing when either text is absent or empty or encoding fails.
-VxStringPtr basicAuthorizationValue(const VxStringPtr& user, const VxStringPtr& password);
+DA_EXPORT VxStringPtr basicAuthorizationValue(const VxStringPtr& user, const VxStringPtr& password);
 }  // namespace nuc

@@ -8,9 +8,10 @@
 #include <mutex>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxURLRequest.h"
 
-extern const char* const NUCRestResponseErrorDomain;  // "NUCRestResponseErrorDomain"
+DA_EXPORT extern const char* const NUCRestResponseErrorDomain;  // "NUCRestResponseErrorDomain"
 
 // Codes of NUCRestResponseErrorDomain.
 enum : std::int64_t {
@@ -24,7 +25,7 @@ enum : std::int64_t {
 class NUCRestResponse;
 using NUCRestResponsePtr = std::shared_ptr<NUCRestResponse>;
 
-class NUCRestResponse : public VxObject {
+class DA_EXPORT NUCRestResponse : public VxObject {
     VX_DECLARE_CLASS(NUCRestResponse)
   public:
     // An empty response (no headers, status 0, no error); use initWithResponse.

@@ -16,11 +16,12 @@
 #include <string_view>
 
 #include "platform/VxError.h"
+#include "platform/VxExport.h"
 #include "platform/VxKeyedArchiver.h"
 #include "platform/VxURLRequest.h"
 #include "platform/VxValues.h"
 
-extern const char* const NUCURLRequestErrorDomain;  // "NUCURLRequestErrorDomain"
+DA_EXPORT extern const char* const NUCURLRequestErrorDomain;  // "NUCURLRequestErrorDomain"
 
 // Codes of NUCURLRequestErrorDomain.
 enum : std::int64_t {
@@ -38,7 +39,8 @@ enum : std::uint64_t {
 };
 // UTF-8 text in one of the supported string encodings (UTF-8, ASCII, ISO Latin 1);
 // nothing when the text cannot be expressed in it or the encoding is another one.
-std::optional<std::string> NUCEncodeText(std::string_view text, std::uint64_t strEncoding);
+DA_EXPORT std::optional<std::string> NUCEncodeText(std::string_view text,
+                                                   std::uint64_t strEncoding);
 
 enum : std::uint32_t {
     NUCCFStringEncodingASCII = 0x0600,
@@ -54,7 +56,7 @@ using NUCURLRequestGeneratorPtr = std::shared_ptr<NUCURLRequestGenerator>;
 using NUCQueryStringBlock = std::function<VxStringPtr(const VxMutableURLRequestPtr& request,
                                                       const Id& parameters, VxErrorPtr* error)>;
 
-class NUCURLRequestGenerator : public VxObject, public VxCoding {
+class DA_EXPORT NUCURLRequestGenerator : public VxObject, public VxCoding {
     VX_DECLARE_CLASS(NUCURLRequestGenerator)
   public:
     // init: the defaults (see the accessors) and "Accept-Language" from the

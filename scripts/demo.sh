@@ -9,7 +9,7 @@
 #   4. asks the service twice: the first answer is a new session identifier,
 #      which is then stored as "currentSessionID"; the second answer must be
 #      "IN_CURRENT_SESSION".
-# Everything it starts is stopped on exit. Exits non-zero when an answer is not
+# Everything it starts is stopped on exit, Ctrl-C included. Exits non-zero when an answer is not
 # the expected one.
 #
 # Environment: BUILD_DIR (default <repo>/build), BUILD_TYPE (default RelWithDebInfo, as scripts/test.sh),
@@ -33,37 +33,53 @@ case "$BUILD_DIR" in
   *[[:space:]]*) die "the build directory must not contain blanks: $BUILD_DIR" ;;
 esac
 
-WORK="$(mktemp -d "${TMPDIR:-/tmp}/diagnostics-demo.XXXXXX")"
-BUS_PID=""
+WORK=""
 SERVER_PID=""
-SERVICE_PID=""
+BUS_PID=""
 BUS_ADDRESS=""
 
+# Stops one process: TERM, up to 2 s of grace, then KILL.
+stop_pid() {
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 1 40); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+
+# Runs on every exit, Ctrl-C included: stops the service, the server and the
+# bus that this script started and removes its directory. Further signals are
+# ignored meanwhile, so a second Ctrl-C cannot cut the clean-up short.
 cleanup() {
   local rc=$?
+  trap '' INT TERM HUP
   set +e
-  if [ -n "$BUS_ADDRESS" ] && [ -z "$SERVICE_PID" ]; then
-    SERVICE_PID="$(service_pid)"
+  if [ -n "$WORK" ]; then
+    # The service first (its wrapper records its pid), while its bus still runs.
+    stop_pid "$(cat "$WORK/service.pid" 2>/dev/null)"
   fi
-  # The service first, while its bus is still there to reap it.
-  if [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null; then
-    for _ in $(seq 1 40); do
-      kill -0 "$SERVICE_PID" 2>/dev/null || break
-      sleep 0.05
-    done
-  fi
-  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
-  [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
+  stop_pid "$SERVER_PID"
+  stop_pid "$BUS_PID"
+  # Any other background job (a signal may arrive before its pid was recorded).
+  for pid in $(jobs -p); do stop_pid "$pid"; done
   wait 2>/dev/null
-  if [ "$rc" -ne 0 ] && [ -s "$WORK/logs/Diagnostics.log" ]; then
-    echo "demo: service log ($WORK/logs/Diagnostics.log):" >&2
-    tail -n 20 "$WORK/logs/Diagnostics.log" >&2
+  if [ -n "$WORK" ]; then
+    if [ "$rc" -ne 0 ] && [ -s "$WORK/logs/Diagnostics.log" ]; then
+      echo "demo: service log ($WORK/logs/Diagnostics.log):" >&2
+      tail -n 20 "$WORK/logs/Diagnostics.log" >&2
+    fi
+    rm -rf "$WORK"
   fi
-  rm -rf "$WORK"
   exit "$rc"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/diagnostics-demo.XXXXXX")"
 
 # --- 1. dependencies and build ------------------------------------------------
 if [ "${DEMO_SKIP_DEPS:-0}" != "1" ]; then
@@ -90,13 +106,6 @@ for f in "$DAEMON" "$CTL" "$REFSERVER"; do
 done
 
 # --- 2. private bus and reference server ----------------------------------------
-# Process id of the service on the private bus; empty when it is not running.
-service_pid() {
-  dbus-send --bus="$BUS_ADDRESS" --print-reply=literal --dest=org.freedesktop.DBus \
-    /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
-    "string:$BUS_NAME" 2>/dev/null | awk '{print $2}'
-}
-
 # Waits up to ~10 s for a file to contain a line matching a pattern.
 wait_for_line() {
   local file=$1 pattern=$2
@@ -128,10 +137,19 @@ cat >"$WORK/bus.conf" <<EOF
 </busconfig>
 EOF
 
+# The bus starts the service through this wrapper, which records the service's
+# process id for the clean-up.
+cat >"$WORK/run-service" <<EOF
+#!/bin/sh
+echo \$\$ >"$WORK/service.pid"
+exec /usr/bin/env DA_PREFERENCES_DIR="$DA_PREFERENCES_DIR" DA_DEVICE_ANSWERS="$DA_DEVICE_ANSWERS" \\
+  DA_LOG_DIR="$DA_LOG_DIR" "$DAEMON"
+EOF
+chmod 0755 "$WORK/run-service"
 cat >"$WORK/services/$BUS_NAME.service" <<EOF
 [D-BUS Service]
 Name=$BUS_NAME
-Exec=/usr/bin/env DA_PREFERENCES_DIR=$DA_PREFERENCES_DIR DA_DEVICE_ANSWERS=$DA_DEVICE_ANSWERS DA_LOG_DIR=$DA_LOG_DIR $DAEMON
+Exec=$WORK/run-service
 EOF
 
 dbus-daemon --config-file="$WORK/bus.conf" --nofork --nopidfile --print-address=1 \
@@ -160,7 +178,6 @@ first="$("$CTL" check --bus-address "$BUS_ADDRESS" --timeout 40)" || die "first 
 say "1st check -> $first"
 [ -n "$first" ] && [ "$first" != "IN_CURRENT_SESSION" ] ||
   die "expected a new session identifier, got \"$first\""
-SERVICE_PID="$(service_pid)"
 
 "$CTL" prefs set "$DOMAIN" currentSessionID "$first"
 say "stored currentSessionID=$first"

@@ -10,6 +10,7 @@ packages=(
   libsdbus-c++-dev libsystemd-dev dbus-daemon dbus-bin systemd shared-mime-info
   libspdlog-dev libfmt-dev libcli11-dev libcpp-httplib-dev
   curl ca-certificates
+  scdoc dpkg-dev
 )
 
 missing=()

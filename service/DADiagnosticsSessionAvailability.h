@@ -2,13 +2,14 @@
 // The object each client of the service gets: compares the session the server
 // opens for this device with the stored "currentSessionID".
 
+#include "platform/VxExport.h"
 #include "service/DADiagnosticsSessionAvailabilityProtocol.h"
 
 // The reply when the server's session is the stored current session.
-extern const char* const DAInCurrentSession;  // "IN_CURRENT_SESSION"
+DA_EXPORT extern const char* const DAInCurrentSession;  // "IN_CURRENT_SESSION"
 
-class DADiagnosticsSessionAvailability : public VxExportedObject,
-                                         public DADiagnosticsSessionAvailabilityProtocol {
+class DA_EXPORT DADiagnosticsSessionAvailability : public VxExportedObject,
+                                                   public DADiagnosticsSessionAvailabilityProtocol {
   public:
     // Runs getSessionID and replies with its result. Requests run in parallel;
     // each compares the identifier of its own session call, so replies stay

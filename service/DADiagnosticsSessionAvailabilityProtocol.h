@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/VxExport.h"
 #include "platform/VxServiceListener.h"
 #include "platform/VxValues.h"
 
@@ -13,7 +14,7 @@
 // nothing (an absent text).
 using DAAvailabilityReply = std::function<void(const VxStringPtr&)>;
 
-class DADiagnosticsSessionAvailabilityProtocol {
+class DA_EXPORT DADiagnosticsSessionAvailabilityProtocol {
   public:
     virtual ~DADiagnosticsSessionAvailabilityProtocol() = default;
     // Calls `reply` exactly once, before returning.
@@ -24,9 +25,9 @@ class DADiagnosticsSessionAvailabilityProtocol {
 // "com.tarvo.Diagnostics.DADiagnosticsSessionAvailabilityProtocol" with its
 // method "checkAvailabilityWithReply", whose optional text travels as a string
 // array of zero or one element.
-VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
+DA_EXPORT VxExportedInterface DADiagnosticsSessionAvailabilityProtocolInterface();
 
 // The reply text that travels on the bus: the text itself, or nothing (with a
 // level-3 line) when the bus cannot carry it because it holds a NUL character
 // or is not valid UTF-8.
-std::optional<std::string> DAReplyText(const VxStringPtr& text);
+DA_EXPORT std::optional<std::string> DAReplyText(const VxStringPtr& text);

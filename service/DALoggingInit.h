@@ -2,4 +2,6 @@
 // Registers the "Diagnostics" log with the platform logging service: its file
 // level is the preference "DALogLevel" of "com.tarvo.Diagnostics". Runs at most
 // once per process; later calls do nothing.
-void DALoggingInit();
+
+#include "platform/VxExport.h"
+DA_EXPORT void DALoggingInit();

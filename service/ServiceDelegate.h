@@ -1,9 +1,10 @@
 #pragma once
 // Accepts every client of the service and gives it a fresh availability object.
 
+#include "platform/VxExport.h"
 #include "platform/VxServiceListener.h"
 
-class ServiceDelegate : public VxListenerDelegate {
+class DA_EXPORT ServiceDelegate : public VxListenerDelegate {
   public:
     // listener:shouldAcceptNewConnection: exports the availability interface and
     // a new DADiagnosticsSessionAvailability on the connection, resumes it and

@@ -155,17 +155,23 @@ TEST(Declarations, DescriptorsOfEveryRecordClass) {
 TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
     TempFiles tmp;
     ASSERT_FALSE(tmp.dir().empty());
-    const std::string prefix = tmp.path("prefix");
+    // A staged install (DESTDIR) below the configured prefix, as packagers make it.
+    const std::string root = tmp.path("root");
     std::string output;
-    ASSERT_EQ(run("cmake --install " DA_BINARY_DIR " --prefix " + prefix, output), 0) << output;
-    std::string libDir;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix))
+    ASSERT_EQ(run("DESTDIR=" + root + " cmake --install " DA_BINARY_DIR, output), 0) << output;
+    std::string libDir, includeDir;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         if (entry.path().filename() == "libdiagnostics.so") libDir = entry.path().parent_path();
+        if (entry.is_directory() && entry.path().filename() == "diagnostics" &&
+            entry.path().parent_path().filename() == "include")
+            includeDir = entry.path();
+    }
     ASSERT_FALSE(libDir.empty());
+    ASSERT_FALSE(includeDir.empty());
     const std::string program = tmp.path("sensor");
-    ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + prefix +
-                      "/include/diagnostics " + kExamples + "Sensor.cpp -o " + program + " -L" +
-                      libDir + " -ldiagnostics -Wl,-rpath," + libDir,
+    ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + includeDir +
+                      " " + kExamples + "Sensor.cpp -o " + program + " -L" + libDir +
+                      " -ldiagnostics -Wl,-rpath," + libDir,
                   output),
               0)
         << output;

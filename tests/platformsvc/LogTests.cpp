@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 
 #include "platform/VxLog.h"
 #include "platform/VxPreferences.h"
@@ -45,6 +48,7 @@ class LogTest : public testing::Test {
     psvc::ScopedEnv logDir_{"DA_LOG_DIR", dir_ / "logs"};
     psvc::ScopedEnv maxLevel_{"DA_LOG_MAX_LEVEL", std::nullopt};
     psvc::ScopedEnv consoleLevel_{"DA_LOG_CONSOLE_LEVEL", "0"};
+    psvc::ScopedEnv journal_{"DA_LOG_JOURNAL", "0"};
 };
 
 TEST_F(LogTest, GateFollowsTheThreeLevels) {
@@ -144,6 +148,120 @@ TEST_F(LogTest, SystemLogLinesGoToTheConsoleAsGiven) {
     VxSystemLog("No serial number from the device answer service");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "No serial number from the device answer service\n");
+}
+
+}  // namespace
+
+namespace {
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+TEST_F(LogTest, FilesArePrivateAndRotateBySize) {
+    psvc::ScopedEnv bytes("DA_LOG_ROTATE_BYTES", "1024");
+    psvc::ScopedEnv files("DA_LOG_ROTATE_FILES", "2");
+    VxLogReloadEnvironment();
+    const std::string line(100, 'x');
+    for (int i = 0; i < 60; ++i) VX_LOG(kLog, 3, "%@ %@", vxstr(std::to_string(i)), vxstr(line));
+
+    EXPECT_EQ(modeOf(dir_ / "logs"), 0700u);
+    for (const char* name : {"Diagnostics.log", "Diagnostics.1.log", "Diagnostics.2.log"}) {
+        std::string path = dir_ / ("logs/" + std::string(name));
+        EXPECT_EQ(modeOf(path), 0600u) << name;
+        EXPECT_LE(std::filesystem::file_size(path), 1024u + 200u) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "logs/Diagnostics.3.log"));
+    // The newest lines are in the current file, the oldest are gone.
+    EXPECT_NE(psvc::readFile(dir_ / "logs/Diagnostics.log").find("<3> 59 x"), std::string::npos);
+    EXPECT_EQ(psvc::readFile(dir_ / "logs/Diagnostics.2.log").find("<3> 0 x"), std::string::npos);
+}
+
+TEST_F(LogTest, NoFileWhereOtherUsersCouldPlantOneOrWithoutADirectory) {
+    setFileLevel(VxNumber::numberWithInt(3));
+    // A log directory that others can write is refused, with one line saying why.
+    std::filesystem::create_directories(dir_ / "shared");
+    ASSERT_EQ(chmod((dir_ / "shared").c_str(), 01777), 0);
+    {
+        psvc::ScopedEnv shared("DA_LOG_DIR", dir_ / "shared");
+        VxLogReloadEnvironment();
+        testing::internal::CaptureStderr();
+        VX_LOG(kLog, 3, "first");
+        VX_LOG(kLog, 3, "second");
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(psvc::countOccurrences(err, "is writable by other users"), 1u) << err;
+        EXPECT_TRUE(std::filesystem::is_empty(dir_ / "shared"));
+    }
+    // HOME unset and nothing else naming a directory: no file anywhere, never /tmp.
+    psvc::ScopedEnv noDir("DA_LOG_DIR", std::nullopt), noLogs("LOGS_DIRECTORY", std::nullopt),
+        noState("XDG_STATE_HOME", std::nullopt), noHome("HOME", std::nullopt),
+        noBus("DA_BUS", std::nullopt), noStarter("DBUS_STARTER_BUS_TYPE", std::nullopt),
+        noStateDir("STATE_DIRECTORY", std::nullopt);
+    VxLogReloadEnvironment();
+    EXPECT_EQ(VxLogDirectory(), "");
+    testing::internal::CaptureStderr();
+    VX_LOG(kLog, 3, "Could not start session for unknown reason");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("no log directory"), std::string::npos) << err;
+}
+
+TEST_F(LogTest, JournalEntriesCarryPriorityIdentifierLogAndProtocolTag) {
+    struct Case {
+        int level;
+        const char* message;
+        const char* priority;
+        const char* tag;  // nullptr: no tag field
+    };
+    const Case cases[] = {
+        {6, "[Session] > Serial: C39 Platform:Kelo", "PRIORITY=6", "DA_PROTOCOL_TAG=Session"},
+        {3, "[File] <ERROR> timed out", "PRIORITY=3", "DA_PROTOCOL_TAG=File"},
+        {3, "Could not start session: x", "PRIORITY=3", nullptr},
+        {9, "[not a tag", "PRIORITY=7", nullptr},
+        {-2, "[two words] x", "PRIORITY=0", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> fields = VxLogJournalFields(kLog, c.level, c.message);
+        auto has = [&](const std::string& f) {
+            return std::find(fields.begin(), fields.end(), f) != fields.end();
+        };
+        EXPECT_TRUE(has(std::string("MESSAGE=") + c.message)) << c.message;
+        EXPECT_TRUE(has(c.priority)) << c.message;
+        EXPECT_TRUE(has("DA_LOG=Diagnostics"));
+        EXPECT_TRUE(has("SYSLOG_IDENTIFIER=test_platformsvc"));
+        EXPECT_EQ(fields.size(), c.tag ? 5u : 4u) << c.message;
+        if (c.tag) {
+            EXPECT_TRUE(has(c.tag)) << c.message;
+        }
+    }
+}
+
+TEST_F(LogTest, ConsoleLinesGoToTheJournalOnlyWhenStderrIsTheJournalStream) {
+    psvc::ScopedEnv noForce("DA_LOG_JOURNAL", std::nullopt);
+    struct stat st {};
+    ASSERT_EQ(fstat(STDERR_FILENO, &st), 0);
+    const std::string own = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    struct Case {
+        std::optional<std::string> stream, force;
+        bool journal;
+    };
+    const Case cases[] = {{std::nullopt, std::nullopt, false},
+                          {"1:2", std::nullopt, false},  // inherited from a parent
+                          {"garbage", std::nullopt, false},
+                          {own, std::nullopt, true},
+                          {own, "0", false},
+                          {std::nullopt, "1", true}};
+    for (const Case& c : cases) {
+        psvc::ScopedEnv stream("JOURNAL_STREAM", c.stream), force("DA_LOG_JOURNAL", c.force);
+        VxLogReloadEnvironment();
+        EXPECT_EQ(VxLogJournalActive(), c.journal) << c.stream.value_or("-");
+    }
+    // With the journal on, console lines leave stderr alone.
+    psvc::ScopedEnv force("DA_LOG_JOURNAL", "1"), console("DA_LOG_CONSOLE_LEVEL", "3");
+    VxLogReloadEnvironment();
+    testing::internal::CaptureStderr();
+    VX_LOG(kLog, 3, "to the journal");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace
