@@ -51,6 +51,7 @@ fi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
+max_corpus=300
 status=0
 for t in "${targets[@]}"; do
   corpus="$root/fuzz/corpus/$t"
@@ -80,6 +81,9 @@ for t in "${targets[@]}"; do
   if [ -n "$(ls -A "$merged")" ]; then
     rm -rf "$corpus" && mv "$merged" "$corpus"
   fi
+  # The replay runs in every test run: keep at most $max_corpus inputs, the
+  # smallest ones.
+  (cd "$corpus" && ls -S | head -n -"$max_corpus" | xargs -r rm -f)
   rm -rf "$work/new"
   echo "   corpus: $(ls "$corpus" | wc -l) inputs"
 done

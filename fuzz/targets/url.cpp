@@ -71,8 +71,12 @@ void checkURL(const std::string& path, const std::string& base) {
     VxURLPtr url = NUCRestKit::createURLForPathStr(vxstr(path), vxstr(base));
     if (!url) return;
     const std::string& absolute = url->absoluteString();
-    VxURLPtr reparsed = VxURL::URLWithString(absolute);
-    FUZZ_CHECK(reparsed && reparsed->absoluteString() == absolute);
+    // (Resolving against a base without scheme can give the empty text, as in
+    // "." against "?q"; such a URL has no text to parse again.)
+    if (!absolute.empty()) {
+        VxURLPtr reparsed = VxURL::URLWithString(absolute);
+        FUZZ_CHECK(reparsed && reparsed->absoluteString() == absolute);
+    }
     if (VxStringPtr scheme = url->scheme()) FUZZ_CHECK(absolute.rfind(scheme->str() + ":", 0) == 0);
 
     if (base.empty()) return;
@@ -81,7 +85,10 @@ void checkURL(const std::string& path, const std::string& base) {
     FUZZ_CHECK(baseURL && url->baseURL() && url->baseURL()->isEqual(*baseURL));
     if (baseURL->scheme()) {
         FUZZ_CHECK(url->scheme() != nullptr);
-        FUZZ_CHECK(!hasDotSegment(url->absoluteURL()->percentEncodedPath()));
+        // A reference with a path has its dot segments removed; one without
+        // (only a query) keeps the base's path as it is.
+        if (url->relativeString()[0] != '?')
+            FUZZ_CHECK(!hasDotSegment(url->absoluteURL()->percentEncodedPath()));
     }
 }
 
