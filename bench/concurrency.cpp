@@ -87,12 +87,16 @@ void printTable(const char* title, double seconds,
             std::printf("  %d clients: a call failed\n", clients);
             continue;
         }
-        if (clients == 1) single = o.repliesPerSecond;
+        if (clients == 1) {
+            single = o.repliesPerSecond;
+            singleP50 = o.p50;
+        }
         std::printf(
             "  %d clients  %8.0f replies/s  p50 %8.1f us  p99 %8.1f us  "
-            "replies/s vs 1 client %.2f\n",
+            "vs 1 client: replies/s %.2f, p50 %.2f\n",
             clients, o.repliesPerSecond, o.p50, o.p99,
-            single > 0 ? o.repliesPerSecond / single : 0.0);
+            single > 0 ? o.repliesPerSecond / single : 0.0,
+            singleP50 > 0 ? o.p50 / singleP50 : 0.0);
     }
 }
 

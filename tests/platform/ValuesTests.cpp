@@ -161,7 +161,7 @@ TEST(Values, DictionariesAgreeWithAPlainListUnderRandomChanges) {
 
 // Trees far deeper than any stack allows are released without recursing per level.
 TEST(Values, DeepTreesAreReleasedWithoutDeepRecursion) {
-    constexpr int kDepth = 1000000;
+    constexpr int kDepth = 200000;
     Id array = VxArray::array();
     for (int i = 0; i < kDepth; ++i) array = VxArray::arrayWithObjects({array, vx::null()});
     Id dictionary = VxDictionary::dictionary();
