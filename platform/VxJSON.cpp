@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 const char* const VxCocoaErrorDomain = "VxCocoaErrorDomain";
@@ -123,10 +122,30 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
 
     Id name(string_t& text) {
         if (text.size() > kSharedNameLength) return VxString::make(std::move(text));
-        if (auto it = names_.find(text); it != names_.end()) return it->second;
+        const std::size_t hash = std::hash<std::string_view>()(text);
+        if (names_.empty()) names_.resize(64);
+        std::size_t p = hash & (names_.size() - 1);
+        for (; names_[p].second; p = (p + 1) & (names_.size() - 1)) {
+            if (names_[p].first == hash && names_[p].second->str() == text) return names_[p].second;
+        }
         VxStringPtr made = VxString::make(text);
-        if (names_.size() < kSharedNames) names_.emplace(made->str(), made);
+        if (nameCount_ < kSharedNames) {
+            names_[p] = {hash, made};
+            if (++nameCount_ * 2 > names_.size()) growNames();
+        }
         return made;
+    }
+
+    void growNames() {
+        std::vector<std::pair<std::size_t, VxStringPtr>> old(names_.size() * 2);
+        old.swap(names_);
+        const std::size_t mask = names_.size() - 1;
+        for (auto& entry : old) {
+            if (!entry.second) continue;
+            std::size_t p = entry.first & mask;
+            while (names_[p].second) p = (p + 1) & mask;
+            names_[p] = std::move(entry);
+        }
     }
 
     bool add(Id value) {
@@ -187,7 +206,9 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     std::vector<Frame> stack_;
     std::vector<Id> values_;  // members of the open containers, innermost last
     std::vector<Id> keys_;    // names of the open objects' members, innermost last
-    std::unordered_map<std::string_view, VxStringPtr> names_;
+    // Names seen in this parse, by hash (open addressing, a power of two in size).
+    std::vector<std::pair<std::size_t, VxStringPtr>> names_;
+    std::size_t nameCount_ = 0;
 };
 
 // ---------------------------------------------------------------------------
