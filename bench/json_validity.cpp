@@ -10,6 +10,7 @@
 
 #include "model/CJSONUtilities.h"
 #include "platform/VxJSON.h"
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -66,39 +67,19 @@ void BM_VxJSONSerialization(benchmark::State& state) {
 }
 BENCHMARK(BM_VxJSONSerialization)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table and remembers each benchmark's CPU time per iteration
-// (CPU time, so that other load on the machine does not skew the ratio).
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                times[run.run_name.function_name] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench::RatioReporter reporter;
+    if (!bench::runBenchmarks(argc, argv, reporter)) return 1;
 
-    const auto ours = reporter.times.find("BM_CJSONUtilities");
-    const auto reference = reporter.times.find("BM_VxJSONSerialization");
-    if (ours == reporter.times.end() || reference == reporter.times.end() ||
-        reference->second <= 0) {
+    const double ratio = reporter.ratio("BM_CJSONUtilities", "BM_VxJSONSerialization");
+    if (ratio < 0) {
         std::printf("ratio unavailable (a benchmark did not run)\n");
         return 0;
     }
     std::printf(
         "isValidJSONObject over %s: CJSONUtilities / VxJSONSerialization CPU time ratio = %.3f\n",
-        "~100k nodes", ours->second / reference->second);
+        "~100k nodes", ratio);
     return 0;
 }

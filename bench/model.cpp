@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "model/DADeviceModel.h"
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -95,44 +96,23 @@ void BM_PlainDictionaryCopies(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainDictionaryCopies)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table and remembers each benchmark's CPU time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.run_name.function_name] = run.GetAdjustedCPUTime();
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    bench::RatioReporter reporter;
+    if (!bench::runBenchmarks(argc, argv, reporter)) return 1;
 
-    auto ratio = [&](const char* ours, const char* reference) -> double {
-        auto a = reporter.times.find(ours);
-        auto b = reporter.times.find(reference);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) return -1;
-        return a->second / b->second;
-    };
-    double access = ratio("BM_TypedGetSetThroughRouting", "BM_PlainDictionaryGetSet");
-    double import = ratio("BM_ImportDeviceRecords", "BM_PlainDictionaryCopies");
+    double access = reporter.ratio("BM_TypedGetSetThroughRouting", "BM_PlainDictionaryGetSet");
+    double import = reporter.ratio("BM_ImportDeviceRecords", "BM_PlainDictionaryCopies");
     if (access > 0)
         std::printf("typed get+set through the routing / plain dictionary get+set: %.2f\n", access);
     if (import > 0) {
-        auto t = reporter.times.find("BM_ImportDeviceRecords");
+        const double milliseconds = reporter.time("BM_ImportDeviceRecords");
         // GetAdjustedCPUTime is in the benchmark's unit (milliseconds here).
         std::printf(
             "import of %zu device dictionaries: %.0f records/s; "
             "DADeviceModel / plain dictionary copies: %.2f\n",
-            kDevices, kDevices / (t->second / 1000.0), import);
+            kDevices, kDevices / (milliseconds / 1000.0), import);
     }
     if (access <= 0 && import <= 0) std::printf("ratios unavailable (a benchmark did not run)\n");
     return 0;

@@ -15,10 +15,21 @@ struct VxDateFormatter::Impl {
     std::uint64_t behavior = VxDateFormatterBehaviorDefault;
     std::uint64_t timeStyle = VxDateFormatterNoStyle;
     std::unique_ptr<icu::SimpleDateFormat> icu;
+    bool stale = true;
 
-    // Rebuilds the ICU formatter after a setting changed; the pattern, locale and
-    // zone are all part of an ICU formatter.
+    // The ICU formatter is built when a date is first formatted or parsed after
+    // a setting changed (the pattern, locale and zone are all part of it), so
+    // that making and configuring a formatter loads no ICU locale data.
+    void changed() {
+        icu.reset();
+        stale = true;
+    }
+    icu::SimpleDateFormat* current() {
+        if (stale) rebuild();
+        return icu.get();
+    }
     void rebuild() {
+        stale = false;
         UErrorCode status = U_ZERO_ERROR;
         auto fmt = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
                                                            icu::Locale(locale.c_str()), status);
@@ -32,9 +43,7 @@ struct VxDateFormatter::Impl {
     }
 };
 
-VxDateFormatter::VxDateFormatter() : impl_(std::make_unique<Impl>()) {
-    impl_->rebuild();
-}
+VxDateFormatter::VxDateFormatter() : impl_(std::make_unique<Impl>()) {}
 
 VxDateFormatter::~VxDateFormatter() = default;
 
@@ -50,7 +59,7 @@ std::string VxDateFormatter::dateFormat() const {
 void VxDateFormatter::setDateFormat(const std::string& pattern) {
     std::lock_guard<std::mutex> lock(mutex_);
     impl_->pattern = pattern;
-    impl_->rebuild();
+    impl_->changed();
 }
 
 std::string VxDateFormatter::localeIdentifier() const {
@@ -63,7 +72,7 @@ bool VxDateFormatter::setLocaleIdentifier(const std::string& identifier) {
     if (loc.isBogus() || identifier.empty()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     impl_->locale = identifier;
-    impl_->rebuild();
+    impl_->changed();
     return true;
 }
 
@@ -75,7 +84,7 @@ std::int32_t VxDateFormatter::secondsFromGMT() const {
 void VxDateFormatter::setTimeZoneSecondsFromGMT(std::int32_t seconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     impl_->offset = seconds;
-    impl_->rebuild();
+    impl_->changed();
 }
 
 std::uint64_t VxDateFormatter::formatterBehavior() const {
@@ -101,9 +110,10 @@ void VxDateFormatter::setTimeStyle(std::uint64_t style) {
 VxStringPtr VxDateFormatter::stringFromDate(const VxDatePtr& date) const {
     if (!date) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!impl_->icu) return nullptr;
+    icu::SimpleDateFormat* fmt = impl_->current();
+    if (!fmt) return nullptr;
     icu::UnicodeString out;
-    impl_->icu->format(static_cast<UDate>(date->timeIntervalSince1970() * 1000.0), out);
+    fmt->format(static_cast<UDate>(date->timeIntervalSince1970() * 1000.0), out);
     std::string utf8;
     out.toUTF8String(utf8);
     return vxstr(std::move(utf8));
@@ -112,10 +122,11 @@ VxStringPtr VxDateFormatter::stringFromDate(const VxDatePtr& date) const {
 VxDatePtr VxDateFormatter::dateFromString(const VxStringPtr& text) const {
     if (!text) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!impl_->icu) return nullptr;
+    icu::SimpleDateFormat* fmt = impl_->current();
+    if (!fmt) return nullptr;
     icu::UnicodeString in = icu::UnicodeString::fromUTF8(text->str());
     icu::ParsePosition pos(0);
-    UDate when = impl_->icu->parse(in, pos);
+    UDate when = fmt->parse(in, pos);
     if (pos.getErrorIndex() >= 0 || pos.getIndex() != in.length()) return nullptr;
     return VxDate::dateWithTimeIntervalSince1970(when / 1000.0);
 }

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 const char* const VxCocoaErrorDomain = "VxCocoaErrorDomain";
@@ -30,6 +32,12 @@ VxErrorPtr writeError(const std::string& reason) {
 // Reading: a SAX handler that builds values directly, so that member order and
 // number kinds survive. The parser itself is iterative; the handler keeps its
 // own stack and refuses nesting deeper than the limit.
+//
+// Allocation: the members of all open containers wait on two scratch stacks
+// that live for the whole parse, and each container takes its members in one
+// exact-size allocation when it closes. Member names repeat across the
+// records of a reply, so names are shared within one parse (one text object
+// per distinct name), as are booleans and small integers (immutable objects).
 class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
   public:
     explicit ValueBuilder(std::uint64_t options) : options_(options) {}
@@ -38,15 +46,17 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     std::string failure;
 
     bool null() override { return add(VxNull::null()); }
-    bool boolean(bool v) override { return add(VxNumber::numberWithBool(v)); }
-    bool number_integer(number_integer_t v) override {
-        return add(VxNumber::numberWithLongLong(static_cast<std::int64_t>(v)));
+    bool boolean(bool v) override {
+        static const Id yes = VxNumber::numberWithBool(true);
+        static const Id no = VxNumber::numberWithBool(false);
+        return add(v ? yes : no);
     }
+    bool number_integer(number_integer_t v) override { return add(signedNumber(v)); }
     bool number_unsigned(number_unsigned_t v) override {
         // Non-negative integers that fit the signed range read as signed, like
         // negative ones; only larger ones keep the unsigned kind.
         if (v <= static_cast<number_unsigned_t>(std::numeric_limits<std::int64_t>::max()))
-            return add(VxNumber::numberWithLongLong(static_cast<std::int64_t>(v)));
+            return add(signedNumber(static_cast<std::int64_t>(v)));
         return add(VxNumber::numberWithUnsignedLongLong(static_cast<std::uint64_t>(v)));
     }
     bool number_float(number_float_t v, const string_t&) override {
@@ -58,7 +68,7 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
 
     bool start_object(std::size_t) override { return push(true); }
     bool key(string_t& v) override {
-        stack_.back().pendingKey = VxString::make(std::move(v));
+        keys_.push_back(name(v));
         return true;
     }
     bool end_object() override { return pop(); }
@@ -79,18 +89,63 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     }
 
   private:
+    // An open container: where its members start on the scratch stacks.
     struct Frame {
-        bool isObject = false;
-        std::vector<Id> items;
-        std::vector<std::pair<Id, Id>> pairs;
-        Id pendingKey;
+        bool isObject;
+        std::size_t firstValue;
+        std::size_t firstKey;
     };
+
+    // Names longer than this, and names beyond the table's limit, get their own text.
+    static constexpr std::size_t kSharedNameLength = 64;
+    static constexpr std::size_t kSharedNames = 4096;
+    static constexpr std::int64_t kSharedIntegers = 256;
 
     bool mutableContainers() const { return options_ & VxJSONReadingMutableContainers; }
 
     bool fail(std::string reason) {
         if (failure.empty()) failure = std::move(reason);
         return false;
+    }
+
+    static Id signedNumber(std::int64_t v) {
+        static const std::vector<Id> small = [] {
+            std::vector<Id> all;
+            all.reserve(kSharedIntegers);
+            for (std::int64_t i = 0; i < kSharedIntegers; ++i)
+                all.push_back(VxNumber::numberWithLongLong(i));
+            return all;
+        }();
+        if (v >= 0 && v < kSharedIntegers) return small[static_cast<std::size_t>(v)];
+        return VxNumber::numberWithLongLong(v);
+    }
+
+    Id name(string_t& text) {
+        if (text.size() > kSharedNameLength) return VxString::make(std::move(text));
+        const std::size_t hash = std::hash<std::string_view>()(text);
+        if (names_.empty()) names_.resize(64);
+        std::size_t p = hash & (names_.size() - 1);
+        for (; names_[p].second; p = (p + 1) & (names_.size() - 1)) {
+            if (names_[p].first == hash && names_[p].second->str() == text) return names_[p].second;
+        }
+        VxStringPtr made = VxString::make(text);
+        if (nameCount_ < kSharedNames) {
+            names_[p] = {hash, made};
+            if (++nameCount_ * 2 > names_.size()) growNames();
+        }
+        return made;
+    }
+
+    void growNames() {
+        std::vector<std::pair<std::size_t, VxStringPtr>> old(names_.size() * 2);
+        old.swap(names_);
+        const std::size_t mask = names_.size() - 1;
+        for (auto& entry : old) {
+            if (!entry.second) continue;
+            std::size_t p = entry.first & mask;
+            while (names_[p].second) p = (p + 1) & mask;
+            names_[p] = std::move(entry);
+        }
     }
 
     bool add(Id value) {
@@ -104,11 +159,7 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
             result = std::move(value);
             return true;
         }
-        Frame& f = stack_.back();
-        if (f.isObject)
-            f.pairs.emplace_back(std::move(f.pendingKey), std::move(value));
-        else
-            f.items.push_back(std::move(value));
+        values_.push_back(std::move(value));
         return true;
     }
 
@@ -116,29 +167,33 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
         if (stack_.size() >= static_cast<std::size_t>(VxJSONSerialization::kMaxReadingDepth))
             return fail("Too many nested arrays or dictionaries (more than " +
                         std::to_string(VxJSONSerialization::kMaxReadingDepth) + ").");
-        stack_.emplace_back();
-        stack_.back().isObject = isObject;
+        stack_.push_back({isObject, values_.size(), keys_.size()});
         return true;
     }
 
     bool pop() {
-        Frame f = std::move(stack_.back());
+        const Frame f = stack_.back();
         stack_.pop_back();
+        const auto valuesBegin = values_.begin() + static_cast<std::ptrdiff_t>(f.firstValue);
         Id made;
         if (f.isObject) {
-            if (mutableContainers()) {
-                auto d = VxMutableDictionary::dictionaryWithCapacity(f.pairs.size());
-                for (auto& [k, v] : f.pairs) d->setObject(v, k);
-                made = d;
-            } else {
-                made = VxDictionary::dictionaryWithPairs(std::move(f.pairs));
-            }
-        } else {
+            std::span<Id> keys(keys_.begin() + static_cast<std::ptrdiff_t>(f.firstKey),
+                               keys_.end());
+            std::span<Id> values(valuesBegin, values_.end());
             if (mutableContainers())
-                made = std::make_shared<VxMutableArray>(std::move(f.items));
+                made = VxMutableDictionary::dictionaryByTakingKeys(keys, values);
             else
-                made = VxArray::arrayWithObjects(std::move(f.items));
+                made = VxDictionary::dictionaryByTakingKeys(keys, values);
+            keys_.resize(f.firstKey);
+        } else {
+            std::vector<Id> items(std::make_move_iterator(valuesBegin),
+                                  std::make_move_iterator(values_.end()));
+            if (mutableContainers())
+                made = std::make_shared<VxMutableArray>(std::move(items));
+            else
+                made = VxArray::arrayWithObjects(std::move(items));
         }
+        values_.resize(f.firstValue);
         // A container always satisfies the top-level rule.
         if (stack_.empty()) {
             result = std::move(made);
@@ -149,6 +204,11 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
 
     std::uint64_t options_;
     std::vector<Frame> stack_;
+    std::vector<Id> values_;  // members of the open containers, innermost last
+    std::vector<Id> keys_;    // names of the open objects' members, innermost last
+    // Names seen in this parse, by hash (open addressing, a power of two in size).
+    std::vector<std::pair<std::size_t, VxStringPtr>> names_;
+    std::size_t nameCount_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -1148,12 +1148,53 @@ std::string VxURL::description() const {
 }
 
 // ===========================================================================
+// Releasing the elements of containers
+
+namespace {
+
+// Destroying a container releases its elements, which may be containers that
+// release theirs: a deeply nested tree would recurse once per level. Below
+// kNestedReleases nested releases on a thread, elements are released at once;
+// deeper down they are parked, and the outermost release empties the parking
+// list in a loop, so the stack stays bounded whatever the depth.
+constexpr int kNestedReleases = 256;
+thread_local int tReleaseDepth __attribute__((tls_model("initial-exec"))) = 0;
+thread_local std::vector<Id>* tParked __attribute__((tls_model("initial-exec"))) = nullptr;
+
+void releaseElements(std::vector<Id>& elements) {
+    if (elements.empty()) return;
+    if (tReleaseDepth >= kNestedReleases) {
+        if (!tParked) tParked = new std::vector<Id>();
+        for (Id& e : elements)
+            if (e.use_count() == 1) tParked->push_back(std::move(e));
+        elements.clear();
+        return;
+    }
+    ++tReleaseDepth;
+    elements.clear();
+    if (tReleaseDepth == 1) {
+        while (tParked) {
+            std::unique_ptr<std::vector<Id>> batch(tParked);
+            tParked = nullptr;
+            batch->clear();
+        }
+    }
+    --tReleaseDepth;
+}
+
+}  // namespace
+
+// ===========================================================================
 // Arrays
 
 VxArray::VxArray(std::vector<Id> items) : items_(std::move(items)) {
     for (auto& item : items_) {
         if (!item) item = VxNull::null();
     }
+}
+
+VxArray::~VxArray() {
+    releaseElements(items_);
 }
 
 VxArrayPtr VxArray::array() {
@@ -1252,52 +1293,107 @@ void VxMutableArray::addObjectsFromArray(const VxArray& other) {
 // ===========================================================================
 // Ordered hash table
 
-std::size_t VxOrderedTable::find(const VxObject& key) const {
-    auto range = index_.equal_range(key.hash());
-    for (auto it = range.first; it != range.second; ++it) {
-        if (keys_[it->second]->isEqual(key)) return it->second;
+namespace {
+
+// Spreads a hash over the index (hashes of small integers are the integers).
+std::size_t slotOf(std::size_t hash, std::size_t mask) {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >>
+                                    17) &
+           mask;
+}
+
+}  // namespace
+
+template <class Match>
+std::size_t VxOrderedTable::lookup(std::size_t hash, const Match& match) const {
+    if (slots_.empty()) {
+        for (std::size_t i = 0; i < hashes_.size(); ++i)
+            if (hashes_[i] == hash && match(i)) return i;
+        return npos;
     }
-    return npos;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t p = slotOf(hash, mask);; p = (p + 1) & mask) {
+        const std::uint32_t slot = slots_[p];
+        if (slot == 0) return npos;
+        const std::size_t i = slot - 1;
+        if (hashes_[i] == hash && match(i)) return i;
+    }
+}
+
+std::size_t VxOrderedTable::find(const VxObject& key, std::size_t hash) const {
+    return lookup(hash, [&](std::size_t i) { return keys_[i]->isEqual(key); });
 }
 
 std::size_t VxOrderedTable::findString(std::string_view key) const {
-    auto range = index_.equal_range(std::hash<std::string_view>()(key));
-    for (auto it = range.first; it != range.second; ++it) {
-        auto* s = dynamic_cast<const VxString*>(keys_[it->second].get());
-        if (s && s->str() == key) return it->second;
-    }
-    return npos;
+    return lookup(std::hash<std::string_view>()(key), [&](std::size_t i) {
+        const VxObject& k = *keys_[i];
+        return k.isKindOfClass(VxString::classObject()) &&
+               static_cast<const VxString&>(k).str() == key;
+    });
 }
 
-std::size_t VxOrderedTable::append(const Id& key) {
-    keys_.push_back(key);
-    index_.emplace(key->hash(), keys_.size() - 1);
+std::size_t VxOrderedTable::append(Id key, std::size_t hash) {
+    keys_.push_back(std::move(key));
+    hashes_.push_back(hash);
+    indexPosition(keys_.size() - 1);
     return keys_.size() - 1;
+}
+
+void VxOrderedTable::indexPosition(std::size_t position) {
+    // The index is kept at most half full.
+    if (keys_.size() <= kLinearLimit && slots_.empty()) return;
+    if (keys_.size() * 2 > slots_.size()) {
+        rebuildIndex(keys_.size());
+        return;
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t p = slotOf(hashes_[position], mask);
+    while (slots_[p] != 0) p = (p + 1) & mask;
+    slots_[p] = static_cast<std::uint32_t>(position + 1);
 }
 
 void VxOrderedTable::erase(std::size_t position) {
     if (position >= keys_.size()) return;
     keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(position));
-    rebuildIndex();
+    hashes_.erase(hashes_.begin() + static_cast<std::ptrdiff_t>(position));
+    rebuildIndex(keys_.size());
 }
 
 void VxOrderedTable::clear() {
     keys_.clear();
-    index_.clear();
+    hashes_.clear();
+    slots_.clear();
 }
 
 void VxOrderedTable::reserve(std::size_t n) {
     keys_.reserve(n);
-    index_.reserve(n);
+    hashes_.reserve(n);
+    if (n > kLinearLimit && n * 2 > slots_.size()) rebuildIndex(n);
 }
 
-void VxOrderedTable::rebuildIndex() {
-    index_.clear();
-    for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i]->hash(), i);
+void VxOrderedTable::rebuildIndex(std::size_t capacity) {
+    capacity = std::max(capacity, keys_.size());
+    if (capacity <= kLinearLimit) {
+        slots_.clear();
+        return;
+    }
+    std::size_t size = 32;
+    while (size < capacity * 2) size *= 2;
+    slots_.assign(size, 0);
+    const std::size_t mask = size - 1;
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+        std::size_t p = slotOf(hashes_[i], mask);
+        while (slots_[p] != 0) p = (p + 1) & mask;
+        slots_[p] = static_cast<std::uint32_t>(i + 1);
+    }
 }
 
 // ===========================================================================
 // Dictionaries
+
+VxDictionary::~VxDictionary() {
+    releaseElements(values_);
+}
 
 VxDictionaryPtr VxDictionary::dictionary() {
     return std::make_shared<VxDictionary>();
@@ -1310,6 +1406,35 @@ VxDictionaryPtr VxDictionary::dictionaryWithPairs(std::vector<std::pair<Id, Id>>
     return d;
 }
 
+VxDictionaryPtr VxDictionary::dictionaryByTakingKeys(std::span<Id> keys, std::span<Id> values) {
+    auto d = std::make_shared<VxDictionary>();
+    d->take(keys, values);
+    return d;
+}
+
+void VxDictionary::take(std::span<Id> keys, std::span<Id> values) {
+    const std::size_t n = std::min(keys.size(), values.size());
+    table_.reserve(table_.size() + n);
+    values_.reserve(values_.size() + n);
+    for (std::size_t i = 0; i < n; ++i) {
+        Id& key = keys[i];
+        if (!key) continue;
+        Id value = values[i] ? std::move(values[i]) : Id(VxNull::null());
+        const std::size_t hash = key->hash();
+        const std::size_t pos = table_.find(*key, hash);
+        if (pos != VxOrderedTable::npos) {
+            values_[pos] = std::move(value);
+            continue;
+        }
+        // A text is immutable: its copy would be itself.
+        if (key->isMemberOfClass(VxString::classObject()))
+            table_.append(std::move(key), hash);
+        else
+            table_.append(key->copy(), hash);
+        values_.push_back(std::move(value));
+    }
+}
+
 VxDictionaryPtr VxDictionary::dictionaryWithPairs(
     std::initializer_list<std::pair<std::string, Id>> pairs) {
     auto d = std::make_shared<VxDictionary>();
@@ -1320,13 +1445,14 @@ VxDictionaryPtr VxDictionary::dictionaryWithPairs(
 void VxDictionary::set(const Id& value, const Id& key) {
     if (!key) return;
     Id storedValue = value ? value : Id(VxNull::null());
-    std::size_t pos = table_.find(*key);
+    const std::size_t hash = key->hash();
+    std::size_t pos = table_.find(*key, hash);
     if (pos != VxOrderedTable::npos) {
-        values_[pos] = storedValue;
+        values_[pos] = std::move(storedValue);
         return;
     }
-    table_.append(key->copy());
-    values_.push_back(storedValue);
+    table_.append(key->copy(), hash);
+    values_.push_back(std::move(storedValue));
 }
 
 Id VxDictionary::objectForKey(const Id& key) const {
@@ -1385,6 +1511,13 @@ Id VxDictionary::mutableCopyWithZone(void*) const {
 
 VxMutableDictionaryPtr VxMutableDictionary::dictionary() {
     return std::make_shared<VxMutableDictionary>();
+}
+
+VxMutableDictionaryPtr VxMutableDictionary::dictionaryByTakingKeys(std::span<Id> keys,
+                                                                   std::span<Id> values) {
+    auto d = std::make_shared<VxMutableDictionary>();
+    d->take(keys, values);
+    return d;
 }
 
 VxMutableDictionaryPtr VxMutableDictionary::dictionaryWithCapacity(std::size_t capacity) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -364,6 +365,7 @@ class DA_EXPORT VxArray : public VxObject {
   public:
     VxArray() = default;
     explicit VxArray(std::vector<Id> items);
+    ~VxArray() override;
     static VxArrayPtr array();
     static VxArrayPtr arrayWithObjects(std::vector<Id> items);
     static VxArrayPtr arrayWithObjects(std::initializer_list<Id> items);
@@ -412,14 +414,19 @@ class DA_EXPORT VxMutableArray : public VxArray {
 
 // ---------------------------------------------------------------------------
 // Insertion-ordered hash table of objects, the storage of dictionaries and sets.
+// Each key's hash is stored beside it; small tables are searched by comparing
+// the stored hashes, larger ones keep an open-addressing index of positions.
 class DA_EXPORT VxOrderedTable {
   public:
     std::size_t size() const { return keys_.size(); }
-    // Position of the key, or npos.
-    std::size_t find(const VxObject& key) const;
+    // Position of the key, or npos. `hash` is key.hash().
+    std::size_t find(const VxObject& key) const { return find(key, key.hash()); }
+    std::size_t find(const VxObject& key, std::size_t hash) const;
     std::size_t findString(std::string_view key) const;
-    // Appends a key that is not present yet; returns its position.
-    std::size_t append(const Id& key);
+    // Appends a key that is not present yet; returns its position. `hash` is
+    // key->hash().
+    std::size_t append(const Id& key) { return append(key, key->hash()); }
+    std::size_t append(Id key, std::size_t hash);
     void erase(std::size_t position);
     void clear();
     void reserve(std::size_t n);
@@ -427,9 +434,16 @@ class DA_EXPORT VxOrderedTable {
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
   private:
-    void rebuildIndex();
+    // Tables up to this size have no index.
+    static constexpr std::size_t kLinearLimit = 16;
+    template <class Match>
+    std::size_t lookup(std::size_t hash, const Match& match) const;
+    void indexPosition(std::size_t position);
+    void rebuildIndex(std::size_t capacity);
     std::vector<Id> keys_;
-    std::unordered_multimap<std::size_t, std::size_t> index_;
+    std::vector<std::size_t> hashes_;
+    // Open addressing, a power of two in size: 0 is free, else position + 1.
+    std::vector<std::uint32_t> slots_;
 };
 
 // Dictionary: keys are any objects (compared with isEqual), insertion order is
@@ -438,11 +452,15 @@ class DA_EXPORT VxDictionary : public VxObject {
     VX_DECLARE_CLASS(VxDictionary)
   public:
     VxDictionary() = default;
+    ~VxDictionary() override;
     static VxDictionaryPtr dictionary();
     // Later duplicates replace earlier values and keep the first position.
     static VxDictionaryPtr dictionaryWithPairs(std::vector<std::pair<Id, Id>> pairs);
     static VxDictionaryPtr dictionaryWithPairs(
         std::initializer_list<std::pair<std::string, Id>> pairs);
+    // The same from parallel spans of keys and values (of equal length), whose
+    // elements are moved from. Texts are taken as they are, other keys copied.
+    static VxDictionaryPtr dictionaryByTakingKeys(std::span<Id> keys, std::span<Id> values);
 
     std::size_t count() const { return table_.size(); }
     bool empty() const { return table_.size() == 0; }
@@ -469,6 +487,7 @@ class DA_EXPORT VxDictionary : public VxObject {
 
   protected:
     void set(const Id& value, const Id& key);
+    void take(std::span<Id> keys, std::span<Id> values);
     VxOrderedTable table_;
     std::vector<Id> values_;
 };
@@ -479,6 +498,7 @@ class DA_EXPORT VxMutableDictionary : public VxDictionary {
     VxMutableDictionary() = default;
     static VxMutableDictionaryPtr dictionary();
     static VxMutableDictionaryPtr dictionaryWithCapacity(std::size_t capacity);
+    static VxMutableDictionaryPtr dictionaryByTakingKeys(std::span<Id> keys, std::span<Id> values);
     // Stores the value under an immutable copy of the key; an existing key keeps
     // its position. An absent value removes the key.
     void setObject(const Id& value, const Id& forKey);

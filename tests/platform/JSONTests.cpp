@@ -59,6 +59,55 @@ TEST(JSON, ReadingKeepsOrderKindsAndNull) {
     EXPECT_EQ(vx_cast<VxString>(arr->objectAtIndex(1))->str(), "\xf0\x9f\x98\x80");
 }
 
+// Records of a reply repeat their member names and small numbers; each record
+// still reads as its own values, in order, with the right kinds.
+TEST(JSON, RepeatedNamesLargeObjectsAndSmallNumbers) {
+    std::string text = "[";
+    for (int r = 0; r < 3; ++r) {
+        text += r ? ",{" : "{";
+        for (int m = 0; m < 20; ++m)
+            text += "\"m" + std::to_string(m) + "\":" + std::to_string(r * 100 + m) + ",";
+        text += R"("m3":"last","b":true,"f":false,"z":0,"n":-1,"big":256,"u":255})";
+    }
+    text += "]";
+    for (std::uint64_t options :
+         {std::uint64_t{0}, std::uint64_t{VxJSONReadingMutableContainers}}) {
+        auto records = vx_cast<VxArray>(parse(text, options));
+        ASSERT_TRUE(records);
+        ASSERT_EQ(records->count(), 3u);
+        for (int r = 0; r < 3; ++r) {
+            auto d = vx_cast<VxDictionary>(records->objectAtIndex(r));
+            ASSERT_TRUE(d);
+            ASSERT_EQ(d->count(), 26u);
+            EXPECT_EQ(vx_cast<VxString>(d->keys()[3])->str(), "m3");  // first position kept
+            EXPECT_EQ(vx_cast<VxString>(d->objectForKey("m3"))->str(), "last");
+            EXPECT_EQ(num(d->objectForKey("m19"))->longLongValue(), r * 100 + 19);
+            EXPECT_EQ(vx_cast<VxString>(d->keys()[25])->str(), "u");
+            const std::pair<const char*, VxNumberKind> kinds[] = {
+                {"b", VxNumberKind::Bool},       {"f", VxNumberKind::Bool},
+                {"z", VxNumberKind::LongLong},   {"n", VxNumberKind::LongLong},
+                {"big", VxNumberKind::LongLong}, {"u", VxNumberKind::LongLong}};
+            for (const auto& [name, kind] : kinds)
+                EXPECT_EQ(num(d->objectForKey(name))->kind(), kind) << name;
+            EXPECT_TRUE(num(d->objectForKey("b"))->boolValue());
+            EXPECT_FALSE(num(d->objectForKey("f"))->boolValue());
+            EXPECT_EQ(num(d->objectForKey("n"))->longLongValue(), -1);
+            EXPECT_EQ(num(d->objectForKey("big"))->longLongValue(), 256);
+            EXPECT_EQ(num(d->objectForKey("u"))->longLongValue(), 255);
+        }
+        if (options & VxJSONReadingMutableContainers) {
+            // Changing one record leaves the others alone.
+            auto first = vx_cast<VxMutableDictionary>(records->objectAtIndex(0));
+            ASSERT_TRUE(first);
+            first->setObject(vxstr("changed"), "m0");
+            first->removeObjectForKey("m1");
+            auto second = vx_cast<VxDictionary>(records->objectAtIndex(1));
+            EXPECT_EQ(num(second->objectForKey("m0"))->longLongValue(), 100);
+            EXPECT_TRUE(second->objectForKey("m1"));
+        }
+    }
+}
+
 TEST(JSON, MutableContainersAtEveryLevel) {
     auto root = parse(R"({"a":[{"b":[]}]})", VxJSONReadingMutableContainers);
     auto d = vx_cast<VxMutableDictionary>(root);

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <limits>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "platform/VxError.h"
 #include "platform/VxFormat.h"
@@ -101,6 +105,80 @@ TEST(Values, DictionariesKeepInsertionOrderAndAcceptAnyKey) {
     auto a = VxDictionary::dictionaryWithPairs({{"x", vxstr("1")}, {"y", vxstr("2")}});
     auto b = VxDictionary::dictionaryWithPairs({{"y", vxstr("2")}, {"x", vxstr("1")}});
     EXPECT_TRUE(a->isEqual(*b));
+}
+
+// Random sets, removals and look-ups on dictionaries of up to a few hundred
+// keys (texts and numbers), checked against a plain list of pairs: order,
+// values and look-ups must always agree.
+TEST(Values, DictionariesAgreeWithAPlainListUnderRandomChanges) {
+    std::mt19937 random(7);
+    // Number keys are stored as one kind and looked up as the other.
+    auto keyFor = [](unsigned k, bool lookUp = false) -> Id {
+        if (k % 2 == 0) return vxstr("key-" + std::to_string(k));
+        if (lookUp) return VxNumber::numberWithDouble(static_cast<double>(k));
+        return VxNumber::numberWithLongLong(static_cast<long long>(k));
+    };
+    for (unsigned range : {5u, 40u, 600u}) {
+        auto d = VxMutableDictionary::dictionary();
+        std::vector<std::pair<unsigned, int>> model;
+        for (int step = 0; step < 3000; ++step) {
+            const unsigned k = random() % range;
+            auto at = std::find_if(model.begin(), model.end(),
+                                   [&](const auto& p) { return p.first == k; });
+            if (random() % 4 == 0) {
+                d->removeObjectForKey(keyFor(k, true));
+                if (at != model.end()) model.erase(at);
+            } else {
+                d->setObject(VxNumber::numberWithInt(step), keyFor(k));
+                if (at != model.end())
+                    at->second = step;
+                else
+                    model.emplace_back(k, step);
+            }
+            const unsigned probe = random() % range;
+            auto expected = std::find_if(model.begin(), model.end(),
+                                         [&](const auto& p) { return p.first == probe; });
+            auto got = vx_cast<VxNumber>(d->objectForKey(keyFor(probe, true)));
+            ASSERT_EQ(static_cast<bool>(got), expected != model.end()) << "key " << probe;
+            if (got) {
+                ASSERT_EQ(got->intValue(), expected->second);
+            }
+        }
+        ASSERT_EQ(d->count(), model.size());
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            EXPECT_TRUE(vxEqual(d->keys()[i], keyFor(model[i].first)));
+            EXPECT_EQ(vx_cast<VxNumber>(d->values()[i])->intValue(), model[i].second);
+        }
+        // Copies and text look-ups see the same table.
+        auto copy = vx_cast<VxDictionary>(d->copy());
+        EXPECT_TRUE(copy->isEqual(*d));
+        auto text = std::find_if(model.begin(), model.end(),
+                                 [](const auto& p) { return p.first % 2 == 0; });
+        if (text != model.end()) {
+            EXPECT_TRUE(copy->objectForKey("key-" + std::to_string(text->first)));
+        }
+    }
+}
+
+// Trees far deeper than any stack allows are released without recursing per level.
+TEST(Values, DeepTreesAreReleasedWithoutDeepRecursion) {
+    constexpr int kDepth = 200000;
+    Id array = VxArray::array();
+    for (int i = 0; i < kDepth; ++i) array = VxArray::arrayWithObjects({array, vx::null()});
+    Id dictionary = VxDictionary::dictionary();
+    for (int i = 0; i < kDepth; ++i) {
+        auto d = VxMutableDictionary::dictionary();
+        d->setObject(dictionary, "child");
+        dictionary = d;
+    }
+    // A branch shared with a survivor stays alive and intact.
+    auto survivor = vx_cast<VxArray>(array);
+    for (int i = 0; i < kDepth / 2; ++i) survivor = vx_cast<VxArray>(survivor->firstObject());
+    array.reset();
+    dictionary.reset();
+    int depth = 0;
+    for (Id node = survivor; node; node = vx_cast<VxArray>(node)->firstObject()) ++depth;
+    EXPECT_EQ(depth, kDepth / 2 + 1);
 }
 
 TEST(Values, CopiesShareNothingMutable) {

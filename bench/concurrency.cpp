@@ -1,0 +1,134 @@
+// Concurrent bus clients against a fast server: 1, 2, 4 and 8 clients, each on
+// its own thread and bus connection, call checkAvailabilityWithReply back to
+// back for a fixed time while the reference server answers at once. Printed
+// per client count: replies per second, the median and 99th percentile wait of
+// a call, and the replies/s and median wait as ratios against one client
+// measured in the same run (calls that run one at a time show as flat
+// replies/s and a median wait that grows with the clients). The same table for a raw sd-bus echo
+// service is the anchor: it shows what the bus itself allows on this machine.
+//
+// Usage: bench_concurrency [seconds per client count] (default 2).
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/VxServiceClient.h"
+#include "support/ServiceSetup.h"
+
+namespace {
+
+constexpr int kClientCounts[] = {1, 2, 4, 8};
+constexpr int kWarmUp = 10;
+
+struct Outcome {
+    double repliesPerSecond = 0;
+    double p50 = 0;
+    double p99 = 0;
+    bool ok = true;
+};
+
+// Runs `clients` threads; each makes its own caller with makeCaller() and calls
+// it until the time is up. A caller is a function that makes one call.
+Outcome runClients(int clients, double seconds,
+                   const std::function<std::function<bool()>()>& makeCaller) {
+    std::vector<std::function<bool()>> callers;
+    for (int i = 0; i < clients; ++i) callers.push_back(makeCaller());
+    for (auto& call : callers)
+        for (int i = 0; i < kWarmUp; ++i)
+            if (!call()) return {0, 0, 0, false};
+
+    std::mutex mutex;
+    std::vector<double> all;
+    bool failed = false;
+    const auto start = bench::Clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    std::vector<std::thread> threads;
+    for (auto& call : callers) {
+        threads.emplace_back([&, callPtr = &call] {
+            std::vector<double> mine;
+            bool bad = false;
+            while (bench::Clock::now() < end && mine.size() < 1000000) {
+                const auto t = bench::Clock::now();
+                if (!(*callPtr)()) {
+                    bad = true;
+                    break;
+                }
+                mine.push_back(bench::microsecondsSince(t));
+            }
+            std::lock_guard lock(mutex);
+            all.insert(all.end(), mine.begin(), mine.end());
+            failed = failed || bad;
+        });
+    }
+    for (auto& t : threads) t.join();
+    const double elapsed = bench::microsecondsSince(start) / 1e6;
+    Outcome o;
+    o.ok = !failed;
+    o.repliesPerSecond = static_cast<double>(all.size()) / elapsed;
+    o.p50 = bench::percentile(all, 0.5);
+    o.p99 = bench::percentile(all, 0.99);
+    return o;
+}
+
+void printTable(const char* title, double seconds,
+                const std::function<std::function<bool()>()>& makeCaller) {
+    std::printf("%s (%.1f s per client count)\n", title, seconds);
+    double single = 0, singleP50 = 0;
+    for (int clients : kClientCounts) {
+        const Outcome o = runClients(clients, seconds, makeCaller);
+        if (!o.ok) {
+            std::printf("  %d clients: a call failed\n", clients);
+            continue;
+        }
+        if (clients == 1) {
+            single = o.repliesPerSecond;
+            singleP50 = o.p50;
+        }
+        std::printf(
+            "  %d clients  %8.0f replies/s  p50 %8.1f us  p99 %8.1f us  "
+            "vs 1 client: replies/s %.2f, p50 %.2f\n",
+            clients, o.repliesPerSecond, o.p50, o.p99,
+            single > 0 ? o.repliesPerSecond / single : 0.0,
+            singleP50 > 0 ? o.p50 / singleP50 : 0.0);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::clamp(std::atof(argv[1]), 0.2, 30.0) : 2.0;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    {
+        bench::ServiceSetup setup;
+        if (!setup.ok()) {
+            std::fprintf(stderr, "bench_concurrency: %s\n", setup.error().c_str());
+            return 1;
+        }
+        bench::RawEchoService rawEcho(setup.busAddress());
+        if (!rawEcho.ok()) {
+            std::fprintf(stderr, "bench_concurrency: the raw echo service did not start\n");
+            return 1;
+        }
+        printTable("availability calls through the service", seconds, [&] {
+            auto client = std::make_shared<VxServiceClient>(setup.busAddress());
+            return std::function<bool()>([client] {
+                VxServiceCallResult r = client->checkAvailability(std::chrono::seconds(30));
+                return r.ok && r.reply == bench::ServiceSetup::kReply;
+            });
+        });
+        printTable("anchor: raw sd-bus calls to a raw echo service", seconds, [&] {
+            auto caller = std::make_shared<bench::RawBusCaller>(setup.busAddress(),
+                                                                bench::RawEchoService::kBusName);
+            return std::function<bool()>([caller] { return caller->call(); });
+        });
+    }
+    curl_global_cleanup();
+    return 0;
+}

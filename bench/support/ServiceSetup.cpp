@@ -1,0 +1,205 @@
+#include "ServiceSetup.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "device/DAUtilities.h"
+#include "platform/VxJSON.h"
+#include "platform/VxPreferences.h"
+#include "platform/VxServiceEndpoint.h"
+
+namespace bench {
+
+namespace {
+
+constexpr const char* kDomain = "com.tarvo.Diagnostics";
+constexpr const char* kSerial = "BENCH0000042";
+
+size_t discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+}  // namespace
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+double microsecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+PlainPost::PlainPost(const std::string& url, const std::string& body) : body_(body) {
+    curl_ = curl_easy_init();
+    headers_ = curl_slist_append(headers_, "Content-Type: application/json; charset=utf-8");
+    headers_ = curl_slist_append(headers_, "Accept: application/json");
+    headers_ = curl_slist_append(headers_, "Accept-Language: en");
+    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body_.c_str());
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body_.size()));
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, discard);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, 30000L);
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+}
+
+PlainPost::~PlainPost() {
+    curl_slist_free_all(headers_);
+    curl_easy_cleanup(curl_);
+}
+
+bool PlainPost::post() {
+    long status = 0;
+    if (curl_easy_perform(curl_) != CURLE_OK) return false;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+    return status == 200;
+}
+
+ServiceSetup::ServiceSetup() {
+    work_ = (std::filesystem::temp_directory_path() / ("da-bench-" + std::to_string(::getpid())))
+                .string();
+    std::filesystem::create_directories(work_ + "/prefs");
+    std::filesystem::create_directories(work_ + "/logs");
+    server_ = std::make_unique<da::test::ReferenceServer>();
+    server_->configure(std::string(R"({"sessionId":")") + kReply + "\"}");
+    bus_ = std::make_unique<PrivateBus>();
+    if (!bus_->ok()) {
+        error_ = bus_->error();
+        return;
+    }
+    VxPreferences prefs(work_ + "/prefs");
+    prefs.setValue(VxNumber::numberWithUnsignedLongLong(5), "Server", kDomain);
+    prefs.setValue(vxstr(server_->baseURL()), "CustomServerURL", kDomain);
+    {
+        std::ofstream answers(work_ + "/answers.json");
+        answers << "{\"SerialNumber\": \"" << kSerial << "\"}\n";
+    }
+    const std::map<std::string, std::string> environment = {
+        {"DA_PREFERENCES_DIR", work_ + "/prefs"},
+        {"DA_DEVICE_ANSWERS", work_ + "/answers.json"},
+        {"DA_LOG_DIR", work_ + "/logs"},
+        {"DA_LOG_CONSOLE_LEVEL", "0"}};
+    if (!bus_->installService(
+            VxServiceEndpoint::kDefaultBusName,
+            PrivateBus::commandWithEnvironment(environment, DA_BINARY_DIR "/service/diagnosticsd"),
+            &error_)) {
+        if (error_.empty()) error_ = "the service could not be installed";
+        return;
+    }
+    // The body the service sends for this serial number.
+    auto utilities = DAUtilities::sharedInstance();
+    auto body = VxDictionary::dictionaryWithPairs(
+        {{"identifier", utilities->uuidHashFromString(vxstr(kSerial))},
+         {"platform", utilities->appPlatform()},
+         {"appVersion", utilities->applicationVersion()}});
+    body_ = std::string(VxJSONSerialization::dataWithJSONObject(body, 0)->view());
+}
+
+ServiceSetup::~ServiceSetup() {
+    bus_.reset();
+    server_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(work_, ec);
+}
+
+std::string ServiceSetup::sessionURL() const {
+    return server_->baseURL() + "session";
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int answerEcho(sd_bus_message* m, void*, sd_bus_error*) {
+    return sd_bus_reply_method_return(m, "as", 1, "echo");
+}
+
+const sd_bus_vtable kEchoVTable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("checkAvailabilityWithReply", "", "as", answerEcho, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END};
+
+sd_bus* openBus(const std::string& address) {
+    sd_bus* bus = nullptr;
+    if (sd_bus_new(&bus) < 0) return nullptr;
+    if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+        sd_bus_start(bus) < 0) {
+        sd_bus_unref(bus);
+        return nullptr;
+    }
+    return bus;
+}
+
+}  // namespace
+
+RawEchoService::RawEchoService(const std::string& busAddress)
+    : thread_([this, busAddress] { run(busAddress); }) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (ready_.load() == 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+RawEchoService::~RawEchoService() {
+    stop_ = true;
+    thread_.join();
+}
+
+void RawEchoService::run(std::string address) {
+    sd_bus* bus = openBus(address);
+    sd_bus_slot* slot = nullptr;
+    if (bus == nullptr ||
+        sd_bus_add_object_vtable(bus, &slot, VxServiceEndpoint::kDefaultObjectPath,
+                                 VxServiceEndpoint::kDefaultInterfaceName, kEchoVTable,
+                                 nullptr) < 0 ||
+        sd_bus_request_name(bus, kBusName, 0) < 0) {
+        ready_ = -1;
+        if (bus) sd_bus_flush_close_unref(bus);
+        return;
+    }
+    ready_ = 1;
+    while (!stop_.load()) {
+        const int r = sd_bus_process(bus, nullptr);
+        if (r < 0) break;
+        if (r == 0) sd_bus_wait(bus, 50000);  // microseconds: look at stop_ now and then
+    }
+    sd_bus_slot_unref(slot);
+    sd_bus_flush_close_unref(bus);
+}
+
+RawBusCaller::RawBusCaller(const std::string& busAddress, std::string busName)
+    : bus_(openBus(busAddress)), busName_(std::move(busName)) {}
+
+RawBusCaller::~RawBusCaller() {
+    if (bus_) sd_bus_flush_close_unref(bus_);
+}
+
+bool RawBusCaller::call() {
+    if (!bus_) return false;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int r = sd_bus_call_method(bus_, busName_.c_str(), VxServiceEndpoint::kDefaultObjectPath,
+                               VxServiceEndpoint::kDefaultInterfaceName,
+                               VxServiceEndpoint::kCheckAvailabilityMethod, &error, &reply, "");
+    char** texts = nullptr;
+    if (r >= 0) r = sd_bus_message_read_strv(reply, &texts);
+    std::size_t count = 0;
+    if (texts) {
+        for (char** t = texts; *t; ++t) {
+            ++count;
+            free(*t);
+        }
+        free(texts);
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_error_free(&error);
+    return r >= 0 && count == 1;
+}
+
+}  // namespace bench
