@@ -123,5 +123,6 @@ class DAUtilities : public VxObject {
     VxStringPtr applicationBuild_;
     VxStringPtr appPlatform_;
     VxStringPtr osVersion_;
-    VxDateFormatterPtr dateFormatter_;
+    mutable VxDateFormatterPtr dateFormatter_;
+    mutable bool dateFormatterMade_ = false;
 };
