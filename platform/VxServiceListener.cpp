@@ -434,7 +434,8 @@ void VxListener::Impl::callEnded() {
     std::lock_guard lock(mutex);
     --callsInFlight;
     lastActivity = std::chrono::steady_clock::now();
-    activity.notify_all();
+    // No wake-up for the idle watch: it looks again by itself (see watchIdle), which
+    // spares every call a hand-over to that thread.
 }
 
 void VxListener::Impl::endLoop() {
@@ -447,8 +448,10 @@ void VxListener::Impl::endLoop() {
 void VxListener::Impl::watchIdle(std::chrono::milliseconds idle) {
     std::unique_lock lock(mutex);
     while (!watchEnd) {
+        // While calls run, look again after a whole idle period: a call that ends
+        // meanwhile moves the deadline to at least then.
         if (callsInFlight > 0) {
-            activity.wait(lock);
+            activity.wait_for(lock, idle);
             continue;
         }
         const auto deadline = lastActivity + idle;
