@@ -1,15 +1,11 @@
 #include "platform/VxServiceListener.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <system_error>
@@ -46,20 +42,10 @@ constexpr int kLogError = 3;
 constexpr int kLogInfo = 6;
 constexpr int kLogDebug = 7;
 
+// ---------------------------------------------------------------------------------------
 // Delivery threads: calls run here so that a slow handler never holds up the bus loop.
-// The threads also take turns running the bus loop (leader and followers): the thread
-// that reads a call runs it itself and wakes another thread to read the bus meanwhile,
-// so a call costs no hand-over between threads before it starts. The threads are
-// detached and keep the pool alive themselves, so nothing joinable is left behind when
-// the loop ends because the bus went away.
-
-// How the bus loop is read: `step` handles one pending message (false when none is
-// pending) and `wait` blocks until the bus may have more (false: the loop is to end).
-// Both may throw to end the loop with an error.
-struct BusLoop {
-    std::function<bool()> step;
-    std::function<bool()> wait;
-};
+// The threads are detached and keep the pool alive themselves, so nothing joinable is
+// left behind when the loop ends because the bus went away.
 
 class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
   public:
@@ -70,29 +56,26 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     bool submit(std::function<void()> task) {
         std::unique_lock lock(mutex_);
         if (closing_) return false;
-        // Calls beyond the ones that can run at once wait, up to maxQueued_ of them.
+        // Threads that could take the call at once: idle ones and ones not yet started.
         const std::size_t pending = queue_.size() + 1;
-        const std::size_t free = maxThreads_ - running_;
-        if (pending > free && pending - free > maxQueued_) return false;
+        const std::size_t available = idle_ + (maxThreads_ - threads_);
+        if (pending > available && pending - available > maxQueued_) return false;
         queue_.push_back(std::move(task));
-        // The loop's own thread runs the call once the message is handled (see lead()).
-        if (tLeader == this) return true;
-        return wakeOrStart(lock, pending > idle_);
-    }
-
-    // Runs the bus loop on the pool's threads until it ends; the loop's error, or
-    // empty. False in `started` when no thread could be started.
-    std::string runLoop(BusLoop loop, bool& started) {
-        std::unique_lock lock(mutex_);
-        loop_ = std::move(loop);
-        loopRunning_ = true;
-        started = wakeOrStart(lock, idle_ == 0);
-        if (!started) {
-            loopRunning_ = false;
-            return {};
+        if (pending > idle_ && threads_ < maxThreads_) {
+            ++threads_;
+            try {
+                std::thread([self = shared_from_this()] { self->work(); }).detach();
+            } catch (const std::system_error& e) {
+                --threads_;
+                listenerLog(kLogError, std::string("cannot start a delivery thread: ") + e.what());
+                if (threads_ == 0) {
+                    queue_.pop_back();
+                    return false;
+                }
+            }
         }
-        loopDone_.wait(lock, [this] { return !loopRunning_; });
-        return loopError_;
+        wake_.notify_one();
+        return true;
     }
 
     // The threads end once the queue is empty. Queued calls still run, unless
@@ -112,123 +95,40 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     }
 
   private:
-    // Makes sure a thread will look at the pool: wakes an idle one, or starts one when
-    // `start` and the limit allows (the calls' threads plus one reading the bus).
-    bool wakeOrStart(std::unique_lock<std::mutex>&, bool start) {
-        if (start && threads_ < maxThreads_ + 1) {
-            ++threads_;
-            try {
-                std::thread([self = shared_from_this()] { self->work(); }).detach();
-                return true;
-            } catch (const std::system_error& e) {
-                --threads_;
-                listenerLog(kLogError, std::string("cannot start a delivery thread: ") + e.what());
-                if (threads_ == 0) {
-                    if (!queue_.empty()) queue_.pop_back();
-                    return false;
-                }
-            }
-        }
-        wake_.notify_one();
-        return true;
-    }
-
-    bool wantsLeader() const { return loopRunning_ && !leading_; }
-
     void work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            if (!queue_.empty() && running_ < maxThreads_) {
-                auto task = std::move(queue_.front());
-                queue_.pop_front();
-                run(lock, std::move(task));
-            } else if (wantsLeader()) {
-                lead(lock);
-            } else if (closing_ && queue_.empty()) {
-                break;
-            } else {
+            while (queue_.empty() && !closing_) {
                 ++idle_;
                 wake_.wait(lock);
                 --idle_;
             }
+            if (queue_.empty()) break;
+            auto task = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            try {
+                task();
+            } catch (...) {
+                // Tasks report their own failures; nothing may end the thread early.
+            }
+            task = nullptr;
+            lock.lock();
         }
         --threads_;
         finished_.notify_all();
     }
 
-    void run(std::unique_lock<std::mutex>& lock, std::function<void()> task) {
-        ++running_;
-        lock.unlock();
-        try {
-            task();
-        } catch (...) {
-            // Tasks report their own failures; nothing may end the thread early.
-        }
-        task = nullptr;
-        lock.lock();
-        --running_;
-    }
-
-    // Reads the bus until a call arrives that can run now; hands the loop to another
-    // thread and runs that call here.
-    void lead(std::unique_lock<std::mutex>& lock) {
-        leading_ = true;
-        std::string error;
-        bool ended = false;
-        lock.unlock();
-        tLeader = this;
-        try {
-            for (;;) {
-                if (loop_.step()) {
-                    std::lock_guard check(mutex_);
-                    if (!queue_.empty() && running_ < maxThreads_) break;
-                    continue;
-                }
-                if (!loop_.wait()) {
-                    ended = true;
-                    break;
-                }
-            }
-        } catch (const std::exception& e) {
-            error = e.what();
-            ended = true;
-        }
-        tLeader = nullptr;
-        lock.lock();
-        leading_ = false;
-        if (ended) {
-            loopRunning_ = false;
-            loopError_ = error;
-            loopDone_.notify_all();
-            return;
-        }
-        auto task = std::move(queue_.front());
-        queue_.pop_front();
-        // Another thread reads the bus while this one runs the call.
-        wakeOrStart(lock, idle_ == 0);
-        run(lock, std::move(task));
-    }
-
-    static thread_local DeliveryPool* tLeader;
-
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    std::condition_variable loopDone_;
     std::deque<std::function<void()>> queue_;
     const std::size_t maxThreads_;
     const std::size_t maxQueued_;
     std::size_t threads_ = 0;
     std::size_t idle_ = 0;
-    std::size_t running_ = 0;
     bool closing_ = false;
-    BusLoop loop_;
-    bool loopRunning_ = false;
-    bool leading_ = false;
-    std::string loopError_;
 };
-
-thread_local DeliveryPool* DeliveryPool::tLeader = nullptr;
 
 // ---------------------------------------------------------------------------------------
 // One pending method call: answered exactly once, with the text or with an error.
@@ -376,9 +276,7 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     std::shared_ptr<void> callArrived();
     void callEnded();
     // Ends the loop once no call has run for `idle`.
-    void watchIdle(std::chrono::milliseconds idle);
-    // Ends the running bus loop; call with `mutex` held.
-    void endLoop();
+    void watchIdle(std::chrono::milliseconds idle, const std::shared_ptr<sdbus::IConnection>& bus);
     // Gives up the name and hands the calls that reached us meanwhile to the pool.
     void leaveIdle(sdbus::IConnection& bus, const std::string& busName);
     std::shared_ptr<ClientEntry> clientFor(const std::string& peer);
@@ -392,7 +290,6 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     bool stopRequested = false;
     bool running = false;
     std::shared_ptr<sdbus::IConnection> bus;  // set while the loop runs
-    int loopExit = -1;                        // written to end the loop; set with `bus`
     std::map<std::string, std::shared_ptr<ClientEntry>> clients;
     // Idle tracking: calls not yet finished, and when the last call arrived or ended.
     std::size_t callsInFlight = 0;
@@ -438,14 +335,8 @@ void VxListener::Impl::callEnded() {
     // spares every call a hand-over to that thread.
 }
 
-void VxListener::Impl::endLoop() {
-    if (loopExit < 0) return;
-    const std::uint64_t one = 1;
-    if (::write(loopExit, &one, sizeof one) < 0)
-        listenerLog(kLogError, std::string("cannot stop the bus loop: ") + std::strerror(errno));
-}
-
-void VxListener::Impl::watchIdle(std::chrono::milliseconds idle) {
+void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
+                                 const std::shared_ptr<sdbus::IConnection>& connection) {
     std::unique_lock lock(mutex);
     while (!watchEnd) {
         // While calls run, look again after a whole idle period: a call that ends
@@ -460,7 +351,11 @@ void VxListener::Impl::watchIdle(std::chrono::milliseconds idle) {
             continue;
         }
         idleExpired = true;
-        endLoop();
+        try {
+            connection->leaveEventLoop();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
+        }
         return;
     }
 }
@@ -521,7 +416,13 @@ void VxListener::resume() {
 void VxListener::stop() {
     std::lock_guard lock(impl_->mutex);
     impl_->stopRequested = true;
-    impl_->endLoop();
+    if (impl_->bus) {
+        try {
+            impl_->bus->leaveEventLoop();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
+        }
+    }
 }
 
 std::string VxListener::failureReason() const {
@@ -604,17 +505,10 @@ void VxListener::Impl::run() {
                     ": " + e.what());
     }
 
-    const int exitFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (exitFd < 0) {
-        object.reset();
-        ownerWatch.reset();
-        return fail(std::string("cannot set up the bus loop: ") + std::strerror(errno));
-    }
     bool loop = true;
     {
         std::lock_guard lock(mutex);
         bus = connection;
-        loopExit = exitFd;
         loop = !stopRequested;
         idleExpired = false;
         watchEnd = false;
@@ -623,7 +517,8 @@ void VxListener::Impl::run() {
     std::thread watchdog;
     if (loop && cfg.idleTimeout.count() > 0) {
         try {
-            watchdog = std::thread([this, idle = cfg.idleTimeout] { watchIdle(idle); });
+            watchdog = std::thread(
+                [this, idle = cfg.idleTimeout, connection] { watchIdle(idle, connection); });
         } catch (const std::system_error& e) {
             listenerLog(kLogError, std::string("cannot start the idle timer: ") + e.what());
         }
@@ -632,22 +527,10 @@ void VxListener::Impl::run() {
     if (loop) {
         listenerLog(kLogInfo, "serving " + cfg.endpoint.busName + " as " +
                                   connection->getUniqueName() + " on the " + choice.description);
-        BusLoop busLoop;
-        busLoop.step = [&connection] { return connection->processPendingRequest(); };
-        busLoop.wait = [&connection, exitFd] {
-            const auto data = connection->getEventLoopPollData();
-            pollfd fds[] = {{data.fd, data.events, 0}, {exitFd, POLLIN, 0}};
-            if (::poll(fds, 2, data.getPollTimeout()) < 0 && errno != EINTR)
-                throw std::system_error(errno, std::generic_category(), "cannot wait on the bus");
-            return (fds[1].revents & POLLIN) == 0;
-        };
-        bool started = false;
-        const std::string error = pool->runLoop(std::move(busLoop), started);
-        if (!started) {
-            ended = "cannot start a thread to read the bus";
-            listenerLog(kLogError, ended);
-        } else if (!error.empty()) {
-            ended = "the bus went away: " + error;
+        try {
+            connection->enterEventLoop();
+        } catch (const sdbus::Error& e) {
+            ended = std::string("the bus went away: ") + e.what();
             listenerLog(kLogInfo, ended);
         }
     }
@@ -667,9 +550,7 @@ void VxListener::Impl::run() {
     {
         std::lock_guard lock(mutex);
         bus.reset();
-        loopExit = -1;
     }
-    ::close(exitFd);
     // Let running calls reply while the connection is still open: after an idle end all
     // of them, queued ones included (unless stop() comes meanwhile); otherwise the running
     // ones within drainTimeout, while queued ones are not started.
