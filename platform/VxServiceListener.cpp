@@ -74,6 +74,8 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
                 }
             }
         }
+        // Woken after the lock is released, the thread does not wait for it again.
+        lock.unlock();
         wake_.notify_one();
         return true;
     }
