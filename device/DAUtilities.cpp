@@ -49,17 +49,7 @@ std::vector<std::string> split(const std::string& text, char sep) {
 DAUtilities::DAUtilities()
     : applicationVersion_(getDiagnosticsVersion()),
       applicationBuild_(getDiagnosticsBuild()),
-      appPlatform_(vxstr("Kelo")) {
-    auto formatter = VxDateFormatter::formatter();
-    if (formatter) {
-        formatter->setDateFormat(DADefaultDateFormat);
-        formatter->setLocaleIdentifier("en_US_POSIX");
-        formatter->setTimeZoneSecondsFromGMT(0);
-        formatter->setFormatterBehavior(VxDateFormatterBehavior10_4);
-        formatter->setTimeStyle(VxDateFormatterNoStyle);
-        dateFormatter_ = formatter;
-    }
-}
+      appPlatform_(vxstr("Kelo")) {}
 
 DAUtilitiesPtr DAUtilities::sharedInstance() {
     static const DAUtilitiesPtr instance = std::make_shared<DAUtilities>();
@@ -80,7 +70,29 @@ DA_ATOMIC_PROPERTY(VxStringPtr, applicationVersion, setApplicationVersion, appli
 DA_ATOMIC_PROPERTY(VxStringPtr, applicationBuild, setApplicationBuild, applicationBuild_)
 DA_ATOMIC_PROPERTY(VxStringPtr, appPlatform, setAppPlatform, appPlatform_)
 DA_ATOMIC_PROPERTY(VxStringPtr, osVersion, setOsVersion, osVersion_)
-DA_ATOMIC_PROPERTY(VxDateFormatterPtr, dateFormatter, setDateFormatter, dateFormatter_)
+// The date formatter is made on first use: it loads the locale data, which most
+// callers (the session call among them) never need.
+VxDateFormatterPtr DAUtilities::dateFormatter() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!dateFormatterMade_) {
+        dateFormatterMade_ = true;
+        if (auto formatter = VxDateFormatter::formatter()) {
+            formatter->setDateFormat(DADefaultDateFormat);
+            formatter->setLocaleIdentifier("en_US_POSIX");
+            formatter->setTimeZoneSecondsFromGMT(0);
+            formatter->setFormatterBehavior(VxDateFormatterBehavior10_4);
+            formatter->setTimeStyle(VxDateFormatterNoStyle);
+            dateFormatter_ = formatter;
+        }
+    }
+    return dateFormatter_;
+}
+
+void DAUtilities::setDateFormatter(const VxDateFormatterPtr& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dateFormatter_ = value;
+    dateFormatterMade_ = true;
+}
 
 #undef DA_ATOMIC_PROPERTY
 

@@ -126,5 +126,6 @@ class DA_EXPORT DAUtilities : public VxObject {
     VxStringPtr applicationBuild_;
     VxStringPtr appPlatform_;
     VxStringPtr osVersion_;
-    VxDateFormatterPtr dateFormatter_;
+    mutable VxDateFormatterPtr dateFormatter_;
+    mutable bool dateFormatterMade_ = false;
 };

@@ -74,6 +74,8 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
                 }
             }
         }
+        // Woken after the lock is released, the thread does not wait for it again.
+        lock.unlock();
         wake_.notify_one();
         return true;
     }
@@ -331,15 +333,18 @@ void VxListener::Impl::callEnded() {
     std::lock_guard lock(mutex);
     --callsInFlight;
     lastActivity = std::chrono::steady_clock::now();
-    activity.notify_all();
+    // No wake-up for the idle watch: it looks again by itself (see watchIdle), which
+    // spares every call a hand-over to that thread.
 }
 
 void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
                                  const std::shared_ptr<sdbus::IConnection>& connection) {
     std::unique_lock lock(mutex);
     while (!watchEnd) {
+        // While calls run, look again after a whole idle period: a call that ends
+        // meanwhile moves the deadline to at least then.
         if (callsInFlight > 0) {
-            activity.wait(lock);
+            activity.wait_for(lock, idle);
             continue;
         }
         const auto deadline = lastActivity + idle;

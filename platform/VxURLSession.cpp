@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -48,9 +49,66 @@ struct Share {
     }
 };
 
+// An easy handle with the multi handle that drives it. Both are kept for later
+// exchanges: setting up a fresh pair costs more than the exchange itself on a
+// kept-alive loopback connection (libcurl's per-handle state, and the multi
+// handle's wake-up socket pair). Connections live in the shares, not here.
+struct Handles {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+};
+
+class HandlePool {
+  public:
+    // A ready pair, or one with null members when libcurl cannot make one.
+    Handles acquire() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                Handles h = idle_.back();
+                idle_.pop_back();
+                return h;
+            }
+        }
+        Handles h{curl_easy_init(), curl_multi_init()};
+        if (!h.easy || !h.multi) {
+            destroy(h);
+            return {};
+        }
+        return h;
+    }
+
+    // Takes back a pair whose easy handle is in no multi handle. Its options go
+    // back to libcurl's defaults; beyond the few kept, it is freed.
+    void release(Handles h) {
+        if (!h.easy) return;
+        curl_easy_reset(h.easy);
+        {
+            std::lock_guard lock(mutex_);
+            if (idle_.size() < kKept) {
+                idle_.push_back(h);
+                return;
+            }
+        }
+        destroy(h);
+    }
+
+  private:
+    static void destroy(Handles h) {
+        if (h.easy) curl_easy_cleanup(h.easy);
+        if (h.multi) curl_multi_cleanup(h.multi);
+    }
+
+    // As many as exchanges usually run at once; more are made when needed.
+    static constexpr std::size_t kKept = 4;
+    std::mutex mutex_;
+    std::vector<Handles> idle_;
+};
+
 struct Transport {
     Share withCookies{true};
     Share withoutCookies{false};
+    HandlePool handles;
     std::atomic<std::uint64_t> connections{0};
     std::atomic<std::uint64_t> nextTaskId{1};
 };
@@ -351,11 +409,11 @@ struct SList {
     }
 };
 
-struct Easy {
-    CURL* handle = curl_easy_init();
-    ~Easy() {
-        if (handle) curl_easy_cleanup(handle);
-    }
+// A pair of handles borrowed from the pool for one exchange.
+struct Lease {
+    HandlePool& pool;
+    Handles handles = pool.acquire();
+    ~Lease() { pool.release(handles); }
 };
 
 // Why the waiting loop ended a transfer before libcurl did.
@@ -383,10 +441,9 @@ void noteUnsentBytes(CURLM* multi, Transfer& t) {
 // Drives the transfer on the calling thread, checking between libcurl's steps
 // for cancellation, idleness and the deadline. libcurl's own result, or
 // CURLE_OK when `stop` says why the loop ended it.
-CURLcode drive(CURL* h, Transfer& t, double idleSeconds, double deadlineSeconds, Stop& stop) {
-    CURLM* multi = curl_multi_init();
-    if (!multi) return CURLE_OUT_OF_MEMORY;
-    curl_multi_add_handle(multi, h);
+CURLcode drive(CURLM* multi, CURL* h, Transfer& t, double idleSeconds, double deadlineSeconds,
+               Stop& stop) {
+    if (curl_multi_add_handle(multi, h) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
     const auto idle = std::chrono::duration<double>(idleSeconds);
     const Clock::time_point start = Clock::now();
     const auto deadline = std::chrono::duration<double>(deadlineSeconds);
@@ -413,10 +470,11 @@ CURLcode drive(CURL* h, Transfer& t, double idleSeconds, double deadlineSeconds,
             stop = Stop::Idle;
         }
         if (stop != Stop::None) break;
+        // Returns as soon as the connection is ready or libcurl's own timer is
+        // due, so the interval bounds only how late a stop is noticed.
         curl_multi_poll(multi, nullptr, 0, static_cast<int>(kPollInterval.count()), nullptr);
     }
     curl_multi_remove_handle(multi, h);
-    curl_multi_cleanup(multi);
     return code;
 }
 
@@ -511,12 +569,12 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
         if (!fields.contains("Pragma")) headers.append("Pragma: no-cache");
     }
 
-    Easy easy;
-    if (!easy.handle) {
+    Lease lease{tp.handles};
+    if (!lease.handles.easy) {
         result.error = urlError(VxURLErrorUnknown, "The transfer could not be set up.", url);
         return result;
     }
-    CURL* h = easy.handle;
+    CURL* h = lease.handles.easy;
     Transfer t;
     t.cancelled = cancelled;
     t.options = &options;
@@ -598,7 +656,7 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
 
     Stop stop = Stop::None;
     t.lastActivity = Clock::now();
-    CURLcode code = drive(h, t, idle, options.deadline, stop);
+    CURLcode code = drive(lease.handles.multi, h, t, idle, options.deadline, stop);
     if (stream) stream->close();
 
     long connects = 0;

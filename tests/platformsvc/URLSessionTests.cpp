@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/VxDispatch.h"
 #include "platform/VxURLSession.h"
@@ -354,6 +355,41 @@ TEST(URLSession, ConsecutiveRequestsReuseOneConnection) {
     auto seen = server.seen();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].remotePort, seen[1].remotePort);
+}
+
+// Transfers reuse libcurl's handles: nothing of one exchange may reach the next,
+// including from exchanges running on more threads than the handles kept.
+TEST(URLSession, ReusedTransfersStartFromAClearState) {
+    TestServer server;
+    auto head = request(server.url("/file"));
+    head->setHTTPMethod("HEAD");
+    VxURLResponsePtr response;
+    VxErrorPtr error;
+    VxDataPtr data = VxURLSession::sendSynchronousRequest(head, &response, &error);
+    ASSERT_TRUE(data) << vxDescription(error);
+    EXPECT_EQ(data->length(), 0u);
+    data = VxURLSession::sendSynchronousRequest(request(server.url("/file")), &response, &error);
+    ASSERT_TRUE(data) << vxDescription(error);
+    EXPECT_GT(data->length(), 0u);
+
+    constexpr int kThreads = 8, kEach = 4;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int j = 0; j < kEach; ++j) {
+                auto post = request(server.url("/echo"));
+                post->setHTTPMethod("POST");
+                post->setHTTPBody(VxData::dataWithString(std::string(1 + i + j, 'x')));
+                VxDataPtr reply = VxURLSession::sendSynchronousRequest(post, nullptr, nullptr);
+                if (reply &&
+                    reply->view() == "{\"ok\":true,\"len\":" + std::to_string(1 + i + j) + "}")
+                    ++answered;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), kThreads * kEach);
 }
 
 TEST(URLSession, CookiesAreKeptOnlyForRequestsThatHandleThem) {
