@@ -18,7 +18,7 @@ constexpr const char* kSerial = "SERIAL000123";
 using ReplyLimitsTest = ManagerServerTest;
 
 // The process's resident size and its peak since the last reset, in KiB.
-long statusKiB(const std::string& field) {
+[[maybe_unused]] long statusKiB(const std::string& field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
@@ -26,7 +26,7 @@ long statusKiB(const std::string& field) {
     return -1;
 }
 // Restarts the peak resident size from the current one.
-bool resetPeakResidentSize() {
+[[maybe_unused]] bool resetPeakResidentSize() {
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";
     clear.flush();
