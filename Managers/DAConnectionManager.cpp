@@ -72,21 +72,37 @@ DATransferObserver DAConnectionManager::transferObserver() const {
     return transferObserver_;
 }
 
+namespace {
+
+// Readers of the last synchronized server settings.
+std::uint64_t serverSelectionIn(VxPreferences& prefs) {
+    return prefs.unsignedIntegerValue("Server", DAPreferencesDomain);
+}
+
+VxStringPtr customServerURLIn(VxPreferences& prefs) {
+    return vx_cast<VxString>(prefs.copyValue("CustomServerURL", DAPreferencesDomain));
+}
+
+}  // namespace
+
 std::uint64_t DAConnectionManager::getServerSelection() const {
     VxPreferences& prefs = VxPreferences::standard();
     prefs.synchronize(DAPreferencesDomain);
-    return prefs.unsignedIntegerValue("Server", DAPreferencesDomain);
+    return serverSelectionIn(prefs);
 }
 
 VxStringPtr DAConnectionManager::getCustomServerURL() const {
     VxPreferences& prefs = VxPreferences::standard();
     prefs.synchronize(DAPreferencesDomain);
-    return vx_cast<VxString>(prefs.copyValue("CustomServerURL", DAPreferencesDomain));
+    return customServerURLIn(prefs);
 }
 
 VxStringPtr DAConnectionManager::getServerBaseURL() const {
-    std::uint64_t server = getServerSelection();
-    VxStringPtr custom = getCustomServerURL();  // read on every call, used only for 5
+    // One synchronize serves both settings: they come from the same file.
+    VxPreferences& prefs = VxPreferences::standard();
+    prefs.synchronize(DAPreferencesDomain);
+    const std::uint64_t server = serverSelectionIn(prefs);
+    VxStringPtr custom = customServerURLIn(prefs);  // read on every call, used only for 5
     switch (server) {
         case 1:
             return vxstr(DAServerURLInternalUAT);

@@ -57,28 +57,50 @@ VxFileReadResult readOpenFile(int fd, std::size_t limit) {
 
 }  // namespace
 
-VxFileReadResult VxReadWholeFile(const std::string& path, const VxFileReadOptions& options) {
-    if (path.empty() || path.find('\0') != std::string::npos) return errnoFailure(ENOENT);
+int VxOpenRegularFile(const std::string& path, bool followLinks) {
+    const auto refuse = [](int err) {
+        errno = err;
+        return -1;
+    };
+    if (path.empty() || path.find('\0') != std::string::npos) return refuse(ENOENT);
+    const auto notRegularErrno = [](mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; };
     // Looking first keeps devices from being opened at all (opening some of
     // them has effects); the check after opening is the one that counts.
     struct stat st {};
-    const int looked = options.followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-    if (looked != 0) return errnoFailure(errno);
-    if (S_ISLNK(st.st_mode)) return errnoFailure(ELOOP);
-    if (!S_ISREG(st.st_mode)) return notRegular();
+    const int looked = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (looked != 0) return -1;
+    if (S_ISLNK(st.st_mode)) return refuse(ELOOP);
+    if (!S_ISREG(st.st_mode)) return refuse(notRegularErrno(st.st_mode));
 
     int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    if (!options.followLinks) flags |= O_NOFOLLOW;
+    if (!followLinks) flags |= O_NOFOLLOW;
     int fd;
     do {
         fd = ::open(path.c_str(), flags);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errnoFailure(errno);
+    if (fd < 0) return -1;
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = notRegularErrno(st.st_mode);
+    else if (const int fl = ::fcntl(fd, F_GETFL);
+             fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0)
+        err = errno;
+    if (err != 0) {
+        ::close(fd);
+        return refuse(err);
+    }
+    return fd;
+}
+
+VxFileReadResult VxReadWholeFile(const std::string& path, const VxFileReadOptions& options) {
+    const int fd = VxOpenRegularFile(path, options.followLinks);
+    if (fd < 0) return errno == EISDIR || errno == EINVAL ? notRegular() : errnoFailure(errno);
     VxFileReadResult result;
+    struct stat st {};
     if (::fstat(fd, &st) != 0)
         result = errnoFailure(errno);
-    else if (!S_ISREG(st.st_mode))
-        result = notRegular();
     else if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > options.limit)
         result = tooLarge(options.limit);
     else

@@ -37,5 +37,12 @@ struct VxFileReadOptions {
     bool followLinks = true;  // false: a symbolic link at the path itself is refused
 };
 
+// Opens a file for reading under the same rule, for callers that read it
+// piece by piece: no blocking on open, close-on-exec, only a regular file. The
+// descriptor returned is in blocking mode. On failure gives -1 with errno set:
+// ENOENT/ENOTDIR (missing), ELOOP (a link refused by followLinks = false),
+// EISDIR (a directory), EINVAL (a FIFO, socket or device), or open's own error.
+DA_EXPORT int VxOpenRegularFile(const std::string& path, bool followLinks = true);
+
 DA_EXPORT VxFileReadResult VxReadWholeFile(const std::string& path,
                                            const VxFileReadOptions& options = {});

@@ -1,12 +1,13 @@
 #include "platform/VxStream.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
+
+#include "platform/VxFileReading.h"
 
 const char* const VxPOSIXErrorDomain = "VxPOSIXErrorDomain";
 const char* const VxStreamErrorDomain = "VxStreamErrorDomain";
@@ -21,9 +22,10 @@ std::optional<std::int64_t> refusedRead(VxStreamStatus status) {
     return -1;
 }
 
-VxErrorPtr posixError(int err, const std::string& path) {
+VxErrorPtr posixError(int err, const std::string& path, const char* description = nullptr) {
     auto info = VxMutableDictionary::dictionary();
-    info->setObject(vxstr(std::strerror(err)), VxLocalizedDescriptionKey);
+    info->setObject(vxstr(description ? description : std::strerror(err)),
+                    VxLocalizedDescriptionKey);
     if (!path.empty()) info->setObject(vxstr(path), VxFilePathErrorKey);
     return VxError::errorWithDomain(VxPOSIXErrorDomain, err, info);
 }
@@ -82,15 +84,13 @@ class VxFileInputStream final : public VxInputStream {
     void open() override {
         if (streamStatus() != VxStreamStatusNotOpen) return;
         setStreamStatus(VxStreamStatusOpening);
-        int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        // Only a regular file is read: a FIFO would stall the caller and a
+        // device such as /dev/zero would never end.
+        const int fd = VxOpenRegularFile(path_);
         if (fd < 0) {
-            setStreamError(posixError(errno, path_));
-            return;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd);
-            setStreamError(posixError(EISDIR, path_));
+            const int err = errno;
+            setStreamError(err == EINVAL ? posixError(err, path_, "Not a regular file")
+                                         : posixError(err, path_));
             return;
         }
         fd_ = fd;

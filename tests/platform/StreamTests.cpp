@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -103,10 +105,18 @@ TEST(Stream, FileStreamsReadWriteAppendAndFail) {
     EXPECT_EQ(drain(*again, 2), "new");
     EXPECT_EQ(VxInputStream::inputStreamWithURL(VxURL::URLWithString("http://h/x")), nullptr);
 
-    // Missing file, directory, unwritable location: Error with a POSIX error.
-    for (const std::string& bad : {(dir.path / "missing").string(), dir.path.string()}) {
+    // Missing file, directory, FIFO, endless device behind a link: the open
+    // fails at once with a POSIX error (a blocking open of the FIFO would never
+    // return, /dev/zero would never end).
+    const std::string fifo = (dir.path / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.path / "zero");
+    for (const std::string& bad :
+         {(dir.path / "missing").string(), dir.path.string(), fifo, (dir.path / "zero").string()}) {
         auto s = VxInputStream::inputStreamWithFileAtPath(bad);
+        const auto started = std::chrono::steady_clock::now();
         s->open();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << bad;
         EXPECT_EQ(s->streamStatus(), VxStreamStatusError) << bad;
         ASSERT_TRUE(s->streamError()) << bad;
         EXPECT_EQ(s->streamError()->domain(), "VxPOSIXErrorDomain");

@@ -142,6 +142,17 @@ TEST(RefServer, SessionIdentifiers) {
     EXPECT_NE(session(c)["sessionId"].dump(), id);
 }
 
+TEST(RefServer, KeptAliveConnectionServesManyCalls) {
+    ReferenceServer server;
+    auto c = client(server);
+    c.set_keep_alive(true);
+    for (int i = 0; i < 12; ++i) {
+        auto r = post(c);
+        ASSERT_EQ(statusOf(r), 200) << i;
+        EXPECT_NE(r->get_header_value("Connection"), "close") << i;
+    }
+}
+
 TEST(RefServer, ConcurrentCallsGetDistinctIdsAndAreAllRecorded) {
     ReferenceServer server({"--fresh-session"});  // the start-up form of "freshSession"
     std::vector<std::string> ids[4];

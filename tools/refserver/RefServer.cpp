@@ -136,6 +136,11 @@ RefServer::RefServer(ServerOptions options)
     // Replies are written in more than one piece; without this, every reply on a
     // reused connection waits for the client's delayed acknowledgement (~40 ms).
     server_.set_tcp_nodelay(true);
+    // A kept-alive connection serves many calls (the library's default closes
+    // it after 5, so clients and benchmarks would reconnect every 5th call); an
+    // idle one is still closed after a few seconds.
+    server_.set_keep_alive_max_count(1000);
+    server_.set_keep_alive_timeout(5);
     if (options_.verbose) {
         server_.set_logger([](const httplib::Request& req, const httplib::Response& res) {
             std::fprintf(stderr, "refserver: %s %s -> %d\n", req.method.c_str(), req.path.c_str(),
