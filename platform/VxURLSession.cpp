@@ -79,9 +79,14 @@ class HandlePool {
     }
 
     // Takes back a pair whose easy handle is in no multi handle. Its options go
-    // back to libcurl's defaults; beyond the few kept, it is freed.
-    void release(Handles h) {
+    // back to libcurl's defaults; beyond the few kept, or when it is not
+    // reusable, it is freed.
+    void release(Handles h, bool reusable) {
         if (!h.easy) return;
+        if (!reusable) {
+            destroy(h);
+            return;
+        }
         curl_easy_reset(h.easy);
         {
             std::lock_guard lock(mutex_);
@@ -413,7 +418,10 @@ struct SList {
 struct Lease {
     HandlePool& pool;
     Handles handles = pool.acquire();
-    ~Lease() { pool.release(handles); }
+    // A handle whose cookie engine was started keeps a list that a reset does
+    // not free; such a handle is freed instead of going back to the pool.
+    bool reusable = true;
+    ~Lease() { pool.release(handles, reusable); }
 };
 
 // Why the waiting loop ended a transfer before libcurl did.
@@ -605,7 +613,10 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
-    if (request->HTTPShouldHandleCookies()) curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    if (request->HTTPShouldHandleCookies()) {
+        lease.reusable = false;
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    }
 
     if (body) {
         t.totalToSend = static_cast<std::int64_t>(body->length());
