@@ -83,39 +83,85 @@ bool NUCMultiPart::hasBytesAvailable() const {
     return inputStream_->streamStatus() < VxStreamStatusAtEnd;
 }
 
-std::int64_t NUCMultiPart::readData(const VxDataPtr& data, std::uint8_t* intoBuffer,
-                                    std::uint64_t maxLength) {
+std::uint64_t NUCMultiPart::copySlice(const VxDataPtr& data, std::uint8_t* intoBuffer,
+                                      std::uint64_t maxLength, std::uint64_t& offset,
+                                      bool& finished) {
     const std::uint64_t length = data ? data->length() : 0;
     // An offset set beyond the data's end (through the setter) delivers nothing
     // rather than reading past the buffer.
-    const std::uint64_t offset = std::min<std::uint64_t>(readPhaseOffset_, length);
+    offset = std::min<std::uint64_t>(offset, length);
     const std::uint64_t n = std::min(length - offset, maxLength);
-    if (n > 0) {
-        if (!intoBuffer) return -1;
-        std::memcpy(intoBuffer, data->bytes() + offset, n);
-    }
-    readPhaseOffset_ = offset + n;
-    if (readPhaseOffset_ >= length) transitionToNextPhase();
+    if (n > 0) std::memcpy(intoBuffer, data->bytes() + offset, n);
+    offset += n;
+    finished = offset >= length;
+    return n;
+}
+
+std::int64_t NUCMultiPart::readData(const VxDataPtr& data, std::uint8_t* intoBuffer,
+                                    std::uint64_t maxLength) {
+    if (!intoBuffer && maxLength > 0 && data && data->length() > readPhaseOffset_) return -1;
+    bool finished = false;
+    const std::uint64_t n = copySlice(data, intoBuffer, maxLength, readPhaseOffset_, finished);
+    if (finished) transitionToNextPhase();
     return static_cast<std::int64_t>(n);
 }
 
+namespace {
+
+// The phase that follows `phase`; an unknown phase starts over at the boundary.
+std::uint64_t phaseAfter(std::uint64_t phase) {
+    switch (phase) {
+        case NUCMultiPartReadPhaseBoundary:
+            return NUCMultiPartReadPhaseHeaders;
+        case NUCMultiPartReadPhaseHeaders:
+            return NUCMultiPartReadPhaseBody;
+        case NUCMultiPartReadPhaseBody:
+            return NUCMultiPartReadPhaseFinalBoundary;
+        default:
+            return NUCMultiPartReadPhaseBoundary;
+    }
+}
+
+}  // namespace
+
+// The phase changes that fall within one read are made together: the reader
+// tracks the phase it has reached and hands the changes it owes to the main
+// thread in one hop, right before the body's stream is read (its opening is one
+// of them) and before returning. Every change still runs on the main thread, in
+// order, and the reader waits for it; what is saved is a hop per change.
 std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength) {
     if (!buffer && maxLength > 0) return -1;
+    std::uint64_t phase = readPhase_;
+    std::uint64_t offset = readPhaseOffset_;
+    int owed = 0;
+    auto advance = [&] {
+        phase = phaseAfter(phase);
+        offset = 0;
+        ++owed;
+    };
+    auto settle = [&] {
+        if (owed > 0) advancePhases(owed);
+        owed = 0;
+        readPhaseOffset_ = offset;
+    };
+    auto copyDelimiterOrHeaders = [&](const VxDataPtr& data, std::uint64_t& total) {
+        bool finished = false;
+        total += copySlice(data, buffer + total, maxLength - total, offset, finished);
+        if (finished) advance();
+    };
+
     std::uint64_t total = 0;
-    if (readPhase_ == NUCMultiPartReadPhaseBoundary) {
-        VxDataPtr opening = encodedText(hasInitialBoundary_ ? multipartFirstBoundary()
-                                                            : multipartInternalBoundary());
-        total = static_cast<std::uint64_t>(readData(opening, buffer, maxLength));
-    }
-    if (readPhase_ == NUCMultiPartReadPhaseHeaders) {
-        total += static_cast<std::uint64_t>(
-            readData(dataForHeaders(), buffer + total, maxLength - total));
-    }
-    if (readPhase_ == NUCMultiPartReadPhaseBody) {
+    if (phase == NUCMultiPartReadPhaseBoundary)
+        copyDelimiterOrHeaders(encodedText(hasInitialBoundary_ ? multipartFirstBoundary()
+                                                               : multipartInternalBoundary()),
+                               total);
+    if (phase == NUCMultiPartReadPhaseHeaders) copyDelimiterOrHeaders(dataForHeaders(), total);
+    if (phase == NUCMultiPartReadPhaseBody) {
         if (!inputStream_) {
             streamlessBodyDone_ = true;
-            transitionToNextPhase();
+            advance();
         } else {
+            settle();  // the body's stream is opened on the main thread first
             const std::uint64_t room = maxLength - total;
             std::int64_t n = inputStream_->read(buffer + total, room);
             if (n < 0) return -1;
@@ -124,20 +170,28 @@ std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength) {
             // the stream has not moved its status on; waiting for the status
             // would leave the reader spinning.
             if (inputStream_->streamStatus() >= VxStreamStatusAtEnd || (n == 0 && room > 0))
-                transitionToNextPhase();
+                advance();
         }
     }
-    if (readPhase_ != NUCMultiPartReadPhaseFinalBoundary) return static_cast<std::int64_t>(total);
-    VxDataPtr closing = hasFinalBoundary_ ? encodedText(multipartLastBoundary()) : VxData::data();
-    return static_cast<std::int64_t>(total) + readData(closing, buffer + total, maxLength - total);
+    if (phase == NUCMultiPartReadPhaseFinalBoundary)
+        copyDelimiterOrHeaders(
+            hasFinalBoundary_ ? encodedText(multipartLastBoundary()) : VxData::data(), total);
+    settle();
+    return static_cast<std::int64_t>(total);
 }
 
 void NUCMultiPart::transitionToNextPhase() {
-    if (!VxIsMainThread()) {
-        VxPerformOnMainThreadAndWait([this] { transitionOnMainThread(); });
-        return;
-    }
-    transitionOnMainThread();
+    advancePhases(1);
+}
+
+void NUCMultiPart::advancePhases(int count) {
+    auto run = [this, count] {
+        for (int i = 0; i < count; ++i) transitionOnMainThread();
+    };
+    if (VxIsMainThread())
+        run();
+    else
+        VxPerformOnMainThreadAndWait(run);
 }
 
 void NUCMultiPart::transitionOnMainThread() {

@@ -13,7 +13,8 @@
 // and then wraps back to phase 1 with the body's stream closed, so a part is
 // read through once. Phase changes run on the main queue's thread (the body's
 // stream is opened and closed there); a reader on another thread waits for
-// them, so the main queue must stay responsive while a body is read.
+// them, so the main queue must stay responsive while a body is read. The
+// changes that fall within one read() go to the main queue together.
 //
 // A part is read by one reader at a time and takes no lock.
 
@@ -93,6 +94,13 @@ class DA_EXPORT NUCMultiPart : public VxObject {
 
   private:
     void transitionOnMainThread();
+    // Makes `count` phase changes in a row, in one hop to the main thread.
+    void advancePhases(int count);
+    // Copies the slice of `data` from `offset` on (clamped to its end) and
+    // moves the offset; `finished` tells whether all of it has been delivered.
+    static std::uint64_t copySlice(const VxDataPtr& data, std::uint8_t* intoBuffer,
+                                   std::uint64_t maxLength, std::uint64_t& offset,
+                                   bool& finished);
     VxDataPtr encodedText(const VxStringPtr& text) const;
 
     bool hasInitialBoundary_ = false;

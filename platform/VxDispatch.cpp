@@ -1,6 +1,7 @@
 #include "platform/VxDispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -28,7 +29,48 @@ struct QueueState {
     bool drain = true;  // run what is pending before stopping
     int liveWorkers = 0;
     std::vector<std::thread::id> workerIds;
+    // Workers blocked on `wake`: producers notify only when one is.
+    int sleepers = 0;
+    // Blocks pushed so far, readable without the lock by a spinning worker.
+    std::atomic<std::uint64_t> pushed{0};
+    // How long an idle worker keeps polling for the next block before it
+    // blocks (zero: it blocks at once).
+    std::chrono::nanoseconds spinFor{0};
 };
+
+// Short busy waits. A hand-off to a queue thread that is asleep costs two
+// context switches (a few microseconds each); when blocks follow one another
+// closely, as the phase changes of a multipart body being read do, both sides
+// poll briefly instead. Only where a second core can run the other side.
+void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+    asm volatile("yield");
+#endif
+}
+
+bool spinningPays() {
+    static const bool pays = std::thread::hardware_concurrency() > 1;
+    return pays;
+}
+
+template <typename Ready>
+bool spinUntil(std::chrono::nanoseconds limit, Ready ready) {
+    if (limit.count() <= 0 || !spinningPays()) return ready();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (ready()) return true;
+            cpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return ready();
+    }
+}
+
+// An idle main-queue thread polls this long; a waiting sync() caller polls the
+// same before it blocks.
+constexpr std::chrono::microseconds kMainQueueSpin{50};
 
 thread_local const QueueState* tCurrentQueue = nullptr;
 
@@ -46,7 +88,17 @@ void workerLoop(std::shared_ptr<QueueState> state) {
     tCurrentQueue = state.get();
     std::unique_lock lock(state->mutex);
     for (;;) {
+        if (state->pending.empty() && !state->stopping && state->spinFor.count() > 0) {
+            const std::uint64_t seen = state->pushed.load(std::memory_order_relaxed);
+            lock.unlock();
+            spinUntil(state->spinFor, [&] {
+                return state->pushed.load(std::memory_order_acquire) != seen;
+            });
+            lock.lock();
+        }
+        ++state->sleepers;
         state->wake.wait(lock, [&] { return state->stopping || !state->pending.empty(); });
+        --state->sleepers;
         if (state->pending.empty() || (state->stopping && !state->drain)) break;
         VxDispatchQueue::Block block = std::move(state->pending.front());
         state->pending.pop_front();
@@ -61,8 +113,10 @@ void workerLoop(std::shared_ptr<QueueState> state) {
 
 class PoolQueue final : public VxDispatchQueue {
   public:
-    PoolQueue(std::string label, int workers) : state_(std::make_shared<QueueState>(label)) {
+    PoolQueue(std::string label, int workers, std::chrono::nanoseconds spinFor = {})
+        : state_(std::make_shared<QueueState>(label)) {
         std::lock_guard lock(state_->mutex);
+        state_->spinFor = spinFor;
         for (int i = 0; i < workers; ++i) {
             threads_.emplace_back(workerLoop, state_);
             state_->workerIds.push_back(threads_.back().get_id());
@@ -89,12 +143,9 @@ class PoolQueue final : public VxDispatchQueue {
 
     void async(Block block) override {
         if (!block) return;
-        {
-            std::lock_guard lock(state_->mutex);
-            if (state_->stopping) return;  // the process is shutting down
-            state_->pending.push_back(std::move(block));
-        }
-        state_->wake.notify_one();
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) return;  // the process is shutting down
+        push(std::move(block));
     }
 
     void sync(const Block& block) override {
@@ -108,13 +159,13 @@ class PoolQueue final : public VxDispatchQueue {
         struct HandOff {
             std::mutex mutex;
             std::condition_variable cv;
-            bool done = false;     // the block has run (or will never run there)
-            bool dropped = false;  // the queue discarded it without running it
+            std::atomic<bool> done{false};  // the block has run (or never will there)
+            bool dropped = false;           // the queue discarded it without running it
             std::exception_ptr failure;
             void finish(bool wasDropped) {
-                std::lock_guard l(mutex);
-                done = true;
                 dropped = wasDropped;
+                std::lock_guard l(mutex);
+                done.store(true, std::memory_order_release);
                 cv.notify_all();
             }
         };
@@ -133,7 +184,7 @@ class PoolQueue final : public VxDispatchQueue {
             std::lock_guard lock(state_->mutex);
             if (!state_->stopping) {
                 auto completion = std::make_shared<Completion>(handOff);
-                state_->pending.push_back([&block, completion] {
+                push([&block, completion] {
                     try {
                         block();
                     } catch (...) {
@@ -145,9 +196,11 @@ class PoolQueue final : public VxDispatchQueue {
             }
         }
         if (queued) {
-            state_->wake.notify_one();
-            std::unique_lock l(handOff->mutex);
-            handOff->cv.wait(l, [&] { return handOff->done; });
+            auto isDone = [&] { return handOff->done.load(std::memory_order_acquire); };
+            if (!spinUntil(state_->spinFor, isDone)) {
+                std::unique_lock l(handOff->mutex);
+                handOff->cv.wait(l, isDone);
+            }
             if (!handOff->dropped) {
                 if (handOff->failure) std::rethrow_exception(handOff->failure);
                 return;
@@ -169,6 +222,13 @@ class PoolQueue final : public VxDispatchQueue {
     const std::shared_ptr<QueueState>& state() const { return state_; }
 
   private:
+    // With the lock held.
+    void push(Block block) {
+        state_->pending.push_back(std::move(block));
+        state_->pushed.fetch_add(1, std::memory_order_release);
+        if (state_->sleepers > 0) state_->wake.notify_one();
+    }
+
     std::shared_ptr<QueueState> state_;
     std::vector<std::thread> threads_;
 };
@@ -203,8 +263,9 @@ void stopProcessQueues() {
     }
 }
 
-PoolQueue* makeProcessQueue(const char* label, int workers) {
-    auto* q = new PoolQueue(label, workers);
+PoolQueue* makeProcessQueue(const char* label, int workers,
+                            std::chrono::nanoseconds spinFor = {}) {
+    auto* q = new PoolQueue(label, workers, spinFor);
     q->detachAll();
     std::lock_guard lock(gProcessQueuesMutex);
     if (!gProcessQueues) {
@@ -218,7 +279,7 @@ PoolQueue* makeProcessQueue(const char* label, int workers) {
 }  // namespace
 
 VxDispatchQueue& VxDispatchQueue::mainQueue() {
-    static PoolQueue* q = makeProcessQueue("main", 1);
+    static PoolQueue* q = makeProcessQueue("main", 1, kMainQueueSpin);
     return *q;
 }
 
