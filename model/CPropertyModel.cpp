@@ -210,7 +210,8 @@ const Id& nullMarker() {
 
 std::string_view storageKey(const VxDictionaryPtr& translation, std::string_view property,
                             VxStringPtr& holder) {
-    if (translation) {
+    // Most classes translate no name: skip hashing the name into an empty table.
+    if (translation && !translation->empty()) {
         holder = vx::nonEmptyString(translation->objectForKey(property));
         if (holder) return holder->str();
     }

@@ -99,8 +99,7 @@ class DA_EXPORT NUCMultiPart : public VxObject {
     // Copies the slice of `data` from `offset` on (clamped to its end) and
     // moves the offset; `finished` tells whether all of it has been delivered.
     static std::uint64_t copySlice(const VxDataPtr& data, std::uint8_t* intoBuffer,
-                                   std::uint64_t maxLength, std::uint64_t& offset,
-                                   bool& finished);
+                                   std::uint64_t maxLength, std::uint64_t& offset, bool& finished);
     VxDataPtr encodedText(const VxStringPtr& text) const;
 
     bool hasInitialBoundary_ = false;

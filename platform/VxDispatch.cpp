@@ -91,9 +91,8 @@ void workerLoop(std::shared_ptr<QueueState> state) {
         if (state->pending.empty() && !state->stopping && state->spinFor.count() > 0) {
             const std::uint64_t seen = state->pushed.load(std::memory_order_relaxed);
             lock.unlock();
-            spinUntil(state->spinFor, [&] {
-                return state->pushed.load(std::memory_order_acquire) != seen;
-            });
+            spinUntil(state->spinFor,
+                      [&] { return state->pushed.load(std::memory_order_acquire) != seen; });
             lock.lock();
         }
         ++state->sleepers;
@@ -263,8 +262,7 @@ void stopProcessQueues() {
     }
 }
 
-PoolQueue* makeProcessQueue(const char* label, int workers,
-                            std::chrono::nanoseconds spinFor = {}) {
+PoolQueue* makeProcessQueue(const char* label, int workers, std::chrono::nanoseconds spinFor = {}) {
     auto* q = new PoolQueue(label, workers, spinFor);
     q->detachAll();
     std::lock_guard lock(gProcessQueuesMutex);
