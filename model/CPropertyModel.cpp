@@ -618,25 +618,82 @@ std::shared_ptr<CPropertyModel> CPropertyModel::init() {
 Id CPropertyModel::cpm_priv_getValueForProperty(std::string_view property) const {
     if (property.empty()) return nullptr;
     State& st = classState();
+    if (!st.translation.holdsEntries()) return cpm_subclass_priv_getValueForProperty(property);
     VxStringPtr holder;
     return cpm_subclass_priv_getValueForProperty(
         cpm_detail::storageKey(st.translation.load(), property, holder));
 }
+
+namespace {
+
+// The attribute record a setter has already looked up, offered to the
+// validation it calls for the same class and property so that the base
+// validation need not look it up again. It lives for the duration of that call
+// (the setter holds the attribute table), on this thread only.
+struct ValidationContext {
+    const CPropertyModel::ClassState* state;
+    std::string_view property;
+    const CPropertyAttributes* attributes;
+    const ValidationContext* outer;
+};
+thread_local const ValidationContext* tValidation __attribute__((tls_model("initial-exec"))) =
+    nullptr;
+
+class ValidationScope {
+  public:
+    ValidationScope(const CPropertyModel::ClassState& st, std::string_view property,
+                    const CPropertyAttributes* attributes)
+        : context_{&st, property, attributes, tValidation} {
+        tValidation = &context_;
+    }
+    ~ValidationScope() { tValidation = context_.outer; }
+    ValidationScope(const ValidationScope&) = delete;
+    ValidationScope& operator=(const ValidationScope&) = delete;
+
+  private:
+    ValidationContext context_;
+};
+
+// The record the innermost setter looked up, when it is for this class and
+// this very property text.
+const CPropertyAttributes* offeredAttributes(const CPropertyModel::ClassState& st,
+                                             std::string_view property) {
+    const ValidationContext* c = tValidation;
+    if (c && c->state == &st && c->property.data() == property.data() &&
+        c->property.size() == property.size())
+        return c->attributes;
+    return nullptr;
+}
+
+}  // namespace
 
 bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view property) {
     if (property.empty()) return false;
     State& st = classState();
     // A name that is no dynamic property (a misspelt one) stores nothing, not
     // even the null marker, which would otherwise reach the storage under it.
-    VxDictionaryPtr attributes = st.attributes.load();
-    if (!attributes || !attributes->objectForKey(property)) return false;
+    const VxDictionary* attributes = st.attributes.peek();
+    Id record = attributes ? attributes->objectForKey(property) : nullptr;
+    if (!record) return false;
     VxStringPtr holder;
-    std::string_view key = cpm_detail::storageKey(st.translation.load(), property, holder);
+    std::string_view key = st.translation.holdsEntries()
+                               ? cpm_detail::storageKey(st.translation.load(), property, holder)
+                               : property;
     if (!value) {
         cpm_subclass_priv_setValue(nullptr, key);
         return true;
     }
-    Id valid = validatedValue(value, property);
+    Id valid;
+    {
+        // The table holds the class's own records: a type check by class
+        // object is enough for them, and cheaper than a dynamic cast.
+        const CPropertyAttributes* attrs =
+            &record->isa() == &CPropertyAttributes::classObject()
+                ? static_cast<const CPropertyAttributes*>(record.get())
+                : dynamic_cast<const CPropertyAttributes*>(record.get());
+        ValidationScope scope(st, property, attrs);
+        valid = validatedValue(value, property);
+    }
     if (!valid) return false;
     cpm_subclass_priv_setValue(valid, key);
     return true;
@@ -652,9 +709,14 @@ Id CPropertyModel::validatedValue(const Id& value, std::string_view property) co
     if (!value) return nullptr;
     if (value == nullMarker() || vx::isNull(value)) return value;
     State& st = classState();
-    VxDictionaryPtr attributes = st.attributes.load();
-    if (!attributes) return nullptr;
-    auto attrs = vx_cast<CPropertyAttributes>(attributes->objectForKey(property));
+    const CPropertyAttributes* attrs = offeredAttributes(st, property);
+    std::shared_ptr<CPropertyAttributes> looked;
+    if (!attrs) {
+        const VxDictionary* attributes = st.attributes.peek();
+        if (!attributes) return nullptr;
+        looked = vx_cast<CPropertyAttributes>(attributes->objectForKey(property));
+        attrs = looked.get();
+    }
     if (!attrs) return nullptr;
     const VxClass* propClass = attrs->propClass();
     if (propClass && value->isKindOfClass(*propClass)) return value;

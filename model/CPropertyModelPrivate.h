@@ -12,15 +12,30 @@
 #include "model/CPropertyModel.h"
 #include "platform/VxExport.h"
 
-// A slot that is read and replaced as one atomic step.
+// A slot that is read and replaced as one atomic step. holdsEntries() tells,
+// without taking a reference, whether it holds a non-empty collection: a hot
+// path skips an empty one that way (a load takes the slot's lock and a count).
 template <class T>
 class CPMSlot {
   public:
     std::shared_ptr<T> load() const { return value_.load(std::memory_order_acquire); }
-    void store(std::shared_ptr<T> v) { value_.store(std::move(v), std::memory_order_release); }
+    void store(std::shared_ptr<T> v) {
+        const bool entries = v && !v->empty();
+        const T* raw = v.get();
+        value_.store(std::move(v), std::memory_order_release);
+        raw_.store(raw, std::memory_order_release);
+        holdsEntries_.store(entries, std::memory_order_release);
+    }
+    bool holdsEntries() const { return holdsEntries_.load(std::memory_order_acquire); }
+    // The held object without taking a reference. Only for a slot written once
+    // and never replaced (the attribute table, stored at class set-up): the
+    // slot keeps the object alive for as long as the class state lives.
+    const T* peek() const { return raw_.load(std::memory_order_acquire); }
 
   private:
     std::atomic<std::shared_ptr<T>> value_;
+    std::atomic<const T*> raw_{nullptr};
+    std::atomic<bool> holdsEntries_{false};
 };
 
 struct CPropertyModel::ClassState {
@@ -42,7 +57,7 @@ struct CPropertyModel::ClassState {
     CPropertyAccessorTable accessors;
 
     std::atomic<std::uint64_t> options{0};
-    CPMSlot<VxDictionary> attributes;
+    CPMSlot<VxDictionary> attributes;  // written once, at class set-up
     CPMSlot<VxArray> orderedNames;
     CPMSlot<VxArray> printNames;
     CPMSlot<VxDictionary> translation;

@@ -456,3 +456,19 @@ TEST(PropertyModel, ScalarSettersRefuseValuesThatDoNotFit) {
     EXPECT_TRUE(r->performSetter("setPrecise:", nan));
     EXPECT_TRUE(std::isnan(as<double>(r->performGetter("precise"))));
 }
+
+// The setter hands the attribute record it looked up to the validation; an
+// overriding validation that asks the base about another property, or about
+// the same one, must get that property's own verdict.
+TEST(PropertyModel, OverriddenValidationIsJudgedByThePropertyItNames) {
+    auto r = TMJudged::create();
+    EXPECT_TRUE(r->setCount(VxNumber::numberWithInt(3)));
+    EXPECT_TRUE(r->set("count", vxstr("three")));  // judged as a label: a text passes
+    EXPECT_EQ(vx::textOf(r->get("count")), "three");
+    EXPECT_FALSE(r->set("label", VxNumber::numberWithInt(4)));
+    EXPECT_FALSE(r->set("label", vxstr("")));
+    EXPECT_TRUE(r->setLabel(vxstr("ok")));
+    EXPECT_EQ(vx::textOf(r->label()), "ok");
+    EXPECT_FALSE(r->set("lable", vxstr("misspelt")));
+    EXPECT_EQ(r->internalDictionary()->count(), 2u);
+}

@@ -14,6 +14,17 @@ CPM_DEFINE_MODEL(TMTranslated, CDictionaryModel);
 CPM_DEFINE_MODEL(TMDated, CDictionaryModel);
 CPM_DEFINE_MODEL(TMCustomDate, CDictionaryModel);
 CPM_DEFINE_MODEL(TMRow, CDictionaryModel);
+CPM_DEFINE_MODEL(TMJudged, CDictionaryModel);
+
+Id TMJudged::validatedValue(const Id& value, std::string_view property) const {
+    if (property == "count" && vx_cast<VxString>(value))
+        return CDictionaryModel::validatedValue(value, std::string("label"));
+    if (property == "label") {
+        auto text = vx_cast<VxString>(value);
+        if (text && text->empty()) return nullptr;
+    }
+    return CDictionaryModel::validatedValue(value, property);
+}
 CPM_DEFINE_MODEL(TMEmpty, CDictionaryModel, {"notDynamic", "T@\"VxString\",C"});
 
 std::atomic<int> TMCounted::initialisations{0};

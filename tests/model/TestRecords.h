@@ -90,6 +90,18 @@ class TMRow : public CDictionaryModel {
     CPM_PROPERTY(Id, gamma, setGamma);
 };
 
+// Overrides the validation: a count given as a text is judged as its label
+// would be (the base validation asked about another property than the one
+// being set), and a label must not be empty.
+class TMJudged : public CDictionaryModel {
+    CPM_DECLARE_MODEL(TMJudged)
+  public:
+    TMJudged() = default;
+    CPM_PROPERTY(VxNumberPtr, count, setCount, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, label, setLabel, cpm::Copy);
+    Id validatedValue(const Id& value, std::string_view property) const override;
+};
+
 // A record without dynamic properties (its one declaration is a descriptor
 // text).
 class TMEmpty : public CDictionaryModel {
