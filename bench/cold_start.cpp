@@ -8,7 +8,7 @@
 //   start of libcurl and its libraries is part of the floor.
 // Before every cold call the service is stopped and its bus name waited for;
 // the services take turns. A warm call after each cold one shows what the
-// start itself costs.
+// start itself costs, and the services' peak resident sizes are printed too.
 //
 // Usage: bench_cold_start [runs] (default 15).
 
@@ -36,7 +36,17 @@ struct Target {
     std::string busName;
     std::vector<double> cold;
     std::vector<double> warm;
+    std::vector<double> peakKiB;  // VmHWM after the two calls
 };
+
+// A process's peak resident size in KiB (0 when unknown).
+double peakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6);
+    return 0;
+}
 
 // A control connection to the bus daemon itself.
 class BusControl {
@@ -63,15 +73,20 @@ class BusControl {
         return has != 0;
     }
 
-    // Stops the process that owns `name` and waits until the name is free.
-    bool stop(const std::string& name) {
-        if (!hasOwner(name)) return true;
+    pid_t ownerPid(const std::string& name) {
         std::uint32_t pid = 0;
         sd_bus_message* reply = nullptr;
         if (callDaemon("GetConnectionUnixProcessID", name, &reply) >= 0)
             sd_bus_message_read(reply, "u", &pid);
         sd_bus_message_unref(reply);
-        if (pid == 0 || ::kill(static_cast<pid_t>(pid), SIGTERM) != 0) return false;
+        return static_cast<pid_t>(pid);
+    }
+
+    // Stops the process that owns `name` and waits until the name is free.
+    bool stop(const std::string& name) {
+        if (!hasOwner(name)) return true;
+        const pid_t pid = ownerPid(name);
+        if (pid <= 0 || ::kill(pid, SIGTERM) != 0) return false;
         const auto deadline = bench::Clock::now() + std::chrono::seconds(5);
         while (hasOwner(name)) {
             if (bench::Clock::now() > deadline) return false;
@@ -124,9 +139,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<Target> targets = {{"diagnosticsd", VxServiceEndpoint::kDefaultBusName, {}, {}},
-                                   {"sd-bus echo service", kEchoName, {}, {}},
-                                   {"sd-bus service that POSTs", kAnchorName, {}, {}}};
+    std::vector<Target> targets = {{"diagnosticsd", VxServiceEndpoint::kDefaultBusName, {}, {}, {}},
+                                   {"sd-bus echo service", kEchoName, {}, {}, {}},
+                                   {"sd-bus service that POSTs", kAnchorName, {}, {}, {}}};
     std::vector<double> freshPosts;
     // One start of each first, untimed: the files they map are then in the
     // page cache, as on a device that has started them before.
@@ -150,6 +165,7 @@ int main(int argc, char** argv) {
             if (run < 0) continue;
             t.cold.push_back(cold);
             t.warm.push_back(warm);
+            t.peakKiB.push_back(peakResidentKiB(control.ownerPid(t.busName)));
         }
         bench::PlainPost post(setup.sessionURL(), setup.sessionBody());
         const auto start = bench::Clock::now();
@@ -174,5 +190,11 @@ int main(int argc, char** argv) {
                 ours / echoPlusPost);
     std::printf("  ratio diagnosticsd / service that POSTs            p50 %6.2f\n",
                 ours / bench::percentile(targets[2].cold, 0.5));
+    std::printf("peak resident size after the two calls (VmHWM, median)\n");
+    for (const Target& t : targets)
+        std::printf("  %-36s %8.1f MiB\n", t.label, bench::percentile(t.peakKiB, 0.5) / 1024);
+    std::printf("  ratio diagnosticsd / service that POSTs  %8.2f\n",
+                bench::percentile(targets[0].peakKiB, 0.5) /
+                    bench::percentile(targets[2].peakKiB, 0.5));
     return 0;
 }
