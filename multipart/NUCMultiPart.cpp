@@ -124,30 +124,76 @@ std::uint64_t phaseAfter(std::uint64_t phase) {
 
 }  // namespace
 
-// The phase changes that fall within one read are made together: the reader
-// tracks the phase it has reached and hands the changes it owes to the main
-// thread in one hop, right before the body's stream is read (its opening is one
-// of them) and before returning. Every change still runs on the main thread, in
-// order, and the reader waits for it; what is saved is a hop per change.
+NUCMultiPartPhaseChanges::~NUCMultiPartPhaseChanges() {
+    try {
+        settle();
+    } catch (...) {
+        // A stream that throws while it is opened or closed: the part stays
+        // where it was; nothing may leave a destructor.
+    }
+}
+
+void NUCMultiPartPhaseChanges::owe(NUCMultiPart& part, int count, std::uint64_t offsetAfter) {
+    if (!owed_.empty() && owed_.back().part == &part) {
+        owed_.back().count += count;
+        owed_.back().offsetAfter = offsetAfter;
+        return;
+    }
+    owed_.push_back({&part, count, offsetAfter});
+}
+
+bool NUCMultiPartPhaseChanges::owes(const NUCMultiPart& part) const {
+    for (const Owed& o : owed_)
+        if (o.part == &part) return true;
+    return false;
+}
+
+void NUCMultiPartPhaseChanges::settle() {
+    if (owed_.empty()) return;
+    auto run = [this] {
+        for (const Owed& o : owed_) {
+            for (int i = 0; i < o.count; ++i) o.part->transitionOnMainThread();
+            o.part->readPhaseOffset_ = o.offsetAfter;
+        }
+    };
+    if (VxIsMainThread())
+        run();
+    else
+        VxPerformOnMainThreadAndWait(run);
+    owed_.clear();
+}
+
 std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength) {
+    NUCMultiPartPhaseChanges changes;
+    const std::int64_t n = read(buffer, maxLength, changes);
+    changes.settle();
+    return n;
+}
+
+// The reader tracks the phase it has reached and leaves the changes it owes with
+// `changes`; every change still runs on the main thread, in order, before the
+// body's stream is read and before the caller lets go of `changes`.
+std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength,
+                                NUCMultiPartPhaseChanges& changes, bool* finished) {
+    if (finished) *finished = false;
     if (!buffer && maxLength > 0) return -1;
+    // Changes still owed by an earlier read of this part come first, so the
+    // phase read below is current.
+    if (changes.owes(*this)) changes.settle();
     std::uint64_t phase = readPhase_;
     std::uint64_t offset = readPhaseOffset_;
     int owed = 0;
+    bool wrapped = false;
     auto advance = [&] {
         phase = phaseAfter(phase);
+        wrapped = phase == NUCMultiPartReadPhaseBoundary;
         offset = 0;
         ++owed;
     };
-    auto settle = [&] {
-        if (owed > 0) advancePhases(owed);
-        owed = 0;
-        readPhaseOffset_ = offset;
-    };
     auto copyDelimiterOrHeaders = [&](const VxDataPtr& data, std::uint64_t& total) {
-        bool finished = false;
-        total += copySlice(data, buffer + total, maxLength - total, offset, finished);
-        if (finished) advance();
+        bool done = false;
+        total += copySlice(data, buffer + total, maxLength - total, offset, done);
+        if (done) advance();
     };
 
     std::uint64_t total = 0;
@@ -161,7 +207,11 @@ std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength) {
             streamlessBodyDone_ = true;
             advance();
         } else {
-            settle();  // the body's stream is opened on the main thread first
+            if (owed > 0) {  // the body's stream is opened on the main thread first
+                changes.owe(*this, owed, offset);
+                changes.settle();
+                owed = 0;
+            }
             const std::uint64_t room = maxLength - total;
             std::int64_t n = inputStream_->read(buffer + total, room);
             if (n < 0) return -1;
@@ -176,22 +226,18 @@ std::int64_t NUCMultiPart::read(std::uint8_t* buffer, std::uint64_t maxLength) {
     if (phase == NUCMultiPartReadPhaseFinalBoundary)
         copyDelimiterOrHeaders(
             hasFinalBoundary_ ? encodedText(multipartLastBoundary()) : VxData::data(), total);
-    settle();
+    if (owed > 0)
+        changes.owe(*this, owed, offset);
+    else
+        readPhaseOffset_ = offset;
+    if (finished) *finished = wrapped;
     return static_cast<std::int64_t>(total);
 }
 
 void NUCMultiPart::transitionToNextPhase() {
-    advancePhases(1);
-}
-
-void NUCMultiPart::advancePhases(int count) {
-    auto run = [this, count] {
-        for (int i = 0; i < count; ++i) transitionOnMainThread();
-    };
-    if (VxIsMainThread())
-        run();
-    else
-        VxPerformOnMainThreadAndWait(run);
+    NUCMultiPartPhaseChanges changes;
+    changes.owe(*this, 1, 0);
+    changes.settle();
 }
 
 void NUCMultiPart::transitionOnMainThread() {

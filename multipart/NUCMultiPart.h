@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/VxExport.h"
 #include "platform/VxStream.h"
@@ -34,6 +35,33 @@ enum NUCMultiPartReadPhase : std::uint64_t {
 
 class NUCMultiPart;
 using NUCMultiPartPtr = std::shared_ptr<NUCMultiPart>;
+
+// Phase changes that parts read in one go owe to the main thread, made there
+// together in one hop: in the order they were owed, each part's read offset set
+// afterwards. A body stream reading many small parts in one read() hands over
+// the end of one part and the start of the next at once. Owed changes are made
+// before a part's body stream is read (its opening is one of them), and at the
+// latest when the holder is destroyed.
+class DA_EXPORT NUCMultiPartPhaseChanges {
+  public:
+    NUCMultiPartPhaseChanges() = default;
+    ~NUCMultiPartPhaseChanges();
+    NUCMultiPartPhaseChanges(const NUCMultiPartPhaseChanges&) = delete;
+    NUCMultiPartPhaseChanges& operator=(const NUCMultiPartPhaseChanges&) = delete;
+
+    void owe(NUCMultiPart& part, int count, std::uint64_t offsetAfter);
+    bool owes(const NUCMultiPart& part) const;
+    // Makes every owed change (one hop to the main thread, none when nothing is owed).
+    void settle();
+
+  private:
+    struct Owed {
+        NUCMultiPart* part;
+        int count;
+        std::uint64_t offsetAfter;
+    };
+    std::vector<Owed> owed_;
+};
 
 class DA_EXPORT NUCMultiPart : public VxObject {
     VX_DECLARE_CLASS(NUCMultiPart)
@@ -65,6 +93,11 @@ class DA_EXPORT NUCMultiPart : public VxObject {
     // count delivered, or -1 when the body's stream fails (its error stays on
     // inputStream()).
     std::int64_t read(std::uint8_t* buffer, std::uint64_t maxLength);
+    // The same, leaving the phase changes it owes with `changes` (made there
+    // before the body's stream is read). `finished` tells whether the part
+    // delivered its last byte in this read.
+    std::int64_t read(std::uint8_t* buffer, std::uint64_t maxLength,
+                      NUCMultiPartPhaseChanges& changes, bool* finished = nullptr);
     // Copies the next slice of a delimiter or header buffer, continuing at
     // readPhaseOffset; moves to the next phase once all of it was delivered.
     std::int64_t readData(const VxDataPtr& data, std::uint8_t* intoBuffer, std::uint64_t maxLength);
@@ -93,9 +126,8 @@ class DA_EXPORT NUCMultiPart : public VxObject {
     void setReadPhaseOffset(std::uint64_t offset) { readPhaseOffset_ = offset; }
 
   private:
+    friend class NUCMultiPartPhaseChanges;
     void transitionOnMainThread();
-    // Makes `count` phase changes in a row, in one hop to the main thread.
-    void advancePhases(int count);
     // Copies the slice of `data` from `offset` on (clamped to its end) and
     // moves the offset; `finished` tells whether all of it has been delivered.
     static std::uint64_t copySlice(const VxDataPtr& data, std::uint8_t* intoBuffer,

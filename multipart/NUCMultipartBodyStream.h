@@ -94,6 +94,7 @@ class DA_EXPORT NUCMultipartBodyStream : public VxInputStream {
     std::vector<NUCMultiPartPtr> bodyPartArray_;
     std::optional<std::size_t> bodyPartEnumerator_;
     NUCMultiPartPtr currentHTTPBodyPart_;
+    bool currentPartFinished_ = false;  // the current part delivered its last byte
     VxOutputStreamPtr outputStream_;
     VxMutableDataPtr buffer_;
 };

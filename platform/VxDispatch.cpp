@@ -31,6 +31,10 @@ struct QueueState {
     std::vector<std::thread::id> workerIds;
     // Workers blocked on `wake`: producers notify only when one is.
     int sleepers = 0;
+    // Workers not blocked (running a block or polling for the next one): a
+    // sync() caller polls for its block's end only while one is, since waking
+    // a blocked worker takes a context switch anyway.
+    std::atomic<int> awake{0};
     // Blocks pushed so far, readable without the lock by a spinning worker.
     std::atomic<std::uint64_t> pushed{0};
     // How long an idle worker keeps polling for the next block before it
@@ -58,19 +62,23 @@ bool spinningPays() {
 template <typename Ready>
 bool spinUntil(std::chrono::nanoseconds limit, Ready ready) {
     if (limit.count() <= 0 || !spinningPays()) return ready();
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < 16; ++i) {
             if (ready()) return true;
             cpuRelax();
         }
-        if (std::chrono::steady_clock::now() >= deadline) return ready();
+        if (std::chrono::steady_clock::now() - start >= limit) return ready();
+        // Polling yields: alone on its core the thread goes on at once, and
+        // when the other side waits for this core it gets it now.
+        std::this_thread::yield();
     }
 }
 
 // An idle main-queue thread polls this long; a waiting sync() caller polls the
-// same before it blocks.
-constexpr std::chrono::microseconds kMainQueueSpin{50};
+// same before it blocks. Short, so that a machine with every core busy loses
+// little to polling that cannot succeed.
+constexpr std::chrono::microseconds kMainQueueSpin{20};
 
 thread_local const QueueState* tCurrentQueue = nullptr;
 
@@ -86,6 +94,7 @@ void runBlock(const VxDispatchQueue::Block& block, const std::string& label) {
 
 void workerLoop(std::shared_ptr<QueueState> state) {
     tCurrentQueue = state.get();
+    state->awake.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock lock(state->mutex);
     for (;;) {
         if (state->pending.empty() && !state->stopping && state->spinFor.count() > 0) {
@@ -95,9 +104,13 @@ void workerLoop(std::shared_ptr<QueueState> state) {
                       [&] { return state->pushed.load(std::memory_order_acquire) != seen; });
             lock.lock();
         }
-        ++state->sleepers;
-        state->wake.wait(lock, [&] { return state->stopping || !state->pending.empty(); });
-        --state->sleepers;
+        if (state->pending.empty() && !state->stopping) {
+            ++state->sleepers;
+            state->awake.fetch_sub(1, std::memory_order_relaxed);
+            state->wake.wait(lock, [&] { return state->stopping || !state->pending.empty(); });
+            state->awake.fetch_add(1, std::memory_order_relaxed);
+            --state->sleepers;
+        }
         if (state->pending.empty() || (state->stopping && !state->drain)) break;
         VxDispatchQueue::Block block = std::move(state->pending.front());
         state->pending.pop_front();
@@ -106,6 +119,7 @@ void workerLoop(std::shared_ptr<QueueState> state) {
         block = nullptr;  // release captures outside the lock
         lock.lock();
     }
+    state->awake.fetch_sub(1, std::memory_order_relaxed);
     --state->liveWorkers;
     state->finished.notify_all();
 }
@@ -196,7 +210,8 @@ class PoolQueue final : public VxDispatchQueue {
         }
         if (queued) {
             auto isDone = [&] { return handOff->done.load(std::memory_order_acquire); };
-            if (!spinUntil(state_->spinFor, isDone)) {
+            const bool workerAwake = state_->awake.load(std::memory_order_relaxed) > 0;
+            if (!spinUntil(workerAwake ? state_->spinFor : std::chrono::nanoseconds{0}, isDone)) {
                 std::unique_lock l(handOff->mutex);
                 handOff->cv.wait(l, isDone);
             }

@@ -90,6 +90,54 @@ TEST(BodyStream, PartsInOrderAndLifecycle) {
     }
 }
 
+// Phase changes of many small parts are handed to the main queue together; the
+// bytes must not depend on where read sizes cut the parts: every cut, from one
+// byte on, through boundaries, header blocks, bodies of every kind and the end.
+TEST(BodyStream, ManySmallPartsReadInEveryCut) {
+    auto dir =
+        std::filesystem::temp_directory_path() / ("bodystream-cuts-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "f.txt") << "from a file";
+    auto build = [&] {
+        auto stream = std::make_shared<NUCMultipartBodyStream>();
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "p" + std::to_string(i);
+            if (i % 7 == 3)
+                stream->appendHTTPBodyPart(
+                    part(name, VxURL::fileURLWithPath((dir / "f.txt").string()), 11));
+            else if (i % 7 == 5)  // no body source: an empty body
+                stream->appendHTTPBodyPart(part(name, nullptr, 0));
+            else if (i % 7 == 6)  // no header fields
+                stream->appendHTTPBodyPart(std::make_shared<NUCMultiPart>(
+                    4, nullptr, VxData::dataWithString(name), name.size(), vxstr("BND")));
+            else
+                stream->appendHTTPBodyPart(textPart(name, std::string(i % 5, 'x') + name));
+        }
+        return stream;
+    };
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        if (i % 7 == 3)
+            expected += expectedPart(name, "from a file", i == 0);
+        else if (i % 7 == 5)
+            expected += expectedPart(name, "", i == 0);
+        else if (i % 7 == 6)
+            expected += std::string(i == 0 ? "" : "\r\n") + "--BND\r\n" + name;
+        else
+            expected += expectedPart(name, std::string(i % 5, 'x') + name, i == 0);
+    }
+    expected += "\r\n--BND--\r\n";
+
+    for (std::size_t cut = 1; cut <= 97; cut += 3) {
+        auto stream = build();
+        stream->open();
+        ASSERT_EQ(stream->contentLength(), expected.size());
+        EXPECT_EQ(drain(*stream, cut), expected) << "reads of " << cut << " bytes";
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(BodyStream, PacketSize) {
     auto stream = threeParts();
     stream->setNumberOfBytesInPacket(100);
