@@ -10,7 +10,7 @@
 #include <unicode/smpdtfmt.h>
 
 #include "model/CPropertyModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // A slot that is read and replaced as one atomic step.
 template <class T>
