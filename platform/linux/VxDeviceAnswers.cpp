@@ -16,7 +16,7 @@
 
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
-#include "platform/linux/VxLog.h"
+#include "platform/linux/VxSystemLog.h"
 
 const char* const VxDiskUsageTotalDataCapacityKey = "TotalDataCapacity";
 const char* const VxDiskUsageTotalDataAvailableKey = "TotalDataAvailable";

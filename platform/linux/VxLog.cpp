@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -244,13 +243,6 @@ void VxLogWrite(std::string_view logName, int level, std::string_view message) {
         }
         if (file) file->log(spdlogLevel(level), "{}{}", prefix, message);
     }
-}
-
-void VxSystemLog(std::string_view text) {
-    std::string line(text);
-    syslog(LOG_USER | LOG_WARNING, "%s", line.c_str());
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
 }
 
 std::vector<std::string> VxLogJournalFields(std::string_view logName, int level,

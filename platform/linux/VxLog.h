@@ -47,6 +47,7 @@
 
 #include "platform/foundation/VxExport.h"
 #include "platform/foundation/VxFormat.h"
+#include "platform/linux/VxSystemLog.h"
 
 // Settings of one custom log.
 struct DA_EXPORT VxLogSettings {
@@ -78,10 +79,6 @@ DA_EXPORT void VxLogWrite(std::string_view logName, int level, std::string_view 
         if (VxLogShouldLog((logName), (level)))                        \
             VxLogWrite((logName), (level), ::vx::format(__VA_ARGS__)); \
     } while (0)
-
-// One line for the platform's system log: syslog(3) with LOG_USER|LOG_WARNING,
-// and the same line on stderr.
-DA_EXPORT void VxSystemLog(std::string_view text);
 
 // The directory the log files go to now ("" when there is none).
 DA_EXPORT std::string VxLogDirectory();

@@ -15,7 +15,7 @@
 #include "platform/linux/VxDirectories.h"
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
-#include "platform/linux/VxLog.h"
+#include "platform/linux/VxSystemLog.h"
 
 const char* const VxPreferencesErrorDomain = "VxPreferencesErrorDomain";
 
