@@ -12,9 +12,6 @@
 VX_DEFINE_CLASS(VxData, VxObject, vxMakeInstance<VxData>);
 VX_DEFINE_CLASS(VxMutableData, VxData, vxMakeInstance<VxMutableData>);
 
-// ===========================================================================
-// Bytes
-
 VxDataPtr VxData::data() {
     return std::make_shared<VxData>();
 }

@@ -10,9 +10,6 @@
 
 VX_DEFINE_CLASS(VxDate, VxObject, vxMakeInstance<VxDate>);
 
-// ===========================================================================
-// Date
-
 VxDatePtr VxDate::date() {
     auto now = std::chrono::system_clock::now().time_since_epoch();
     return std::make_shared<VxDate>(std::chrono::duration<double>(now).count());

@@ -18,9 +18,6 @@ VX_DEFINE_CLASS(VxDecimalNumber, VxObject, vxMakeInstance<VxDecimalNumber>);
 
 using vx::detail::hashCombine;
 
-// ===========================================================================
-// Decimal number
-
 namespace {
 constexpr std::size_t kMaxDecimalDigits = 38;
 }

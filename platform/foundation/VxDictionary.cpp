@@ -22,9 +22,6 @@ using vx::detail::describe;
 using vx::detail::describeInline;
 using vx::detail::releaseElements;
 
-// ===========================================================================
-// Dictionaries
-
 VxDictionary::~VxDictionary() {
     releaseElements(values_);
 }

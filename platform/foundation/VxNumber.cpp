@@ -10,9 +10,6 @@
 
 VX_DEFINE_CLASS(VxNumber, VxObject, vxMakeInstance<VxNumber>);
 
-// ===========================================================================
-// Number
-
 // Grants the factories access to the representation.
 class VxNumberAccess {
   public:

@@ -9,9 +9,6 @@
 
 #include "platform/foundation/VxString.h"
 
-// ===========================================================================
-// Ordered hash table
-
 namespace {
 
 // Spreads a hash over the index (hashes of small integers are the integers).

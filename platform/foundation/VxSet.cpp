@@ -14,9 +14,6 @@ VX_DEFINE_CLASS(VxMutableOrderedSet, VxOrderedSet, vxMakeInstance<VxMutableOrder
 
 using vx::detail::describe;
 
-// ===========================================================================
-// Sets
-
 VxSetPtr VxSet::setWithObjects(std::vector<Id> items) {
     auto s = std::make_shared<VxSet>();
     for (auto& i : items) s->add(i);

@@ -8,9 +8,6 @@
 
 VX_DEFINE_CLASS(VxString, VxObject, vxMakeInstance<VxString>);
 
-// ===========================================================================
-// Text
-
 VxStringPtr VxString::make(std::string text) {
     return std::make_shared<VxString>(std::move(text));
 }

@@ -13,9 +13,6 @@
 
 VX_DEFINE_CLASS(VxURL, VxObject, {});
 
-// ===========================================================================
-// URL (RFC 3986)
-
 namespace {
 
 bool isUnreserved(unsigned char c) {

@@ -13,9 +13,6 @@ VX_DEFINE_CLASS(VxValue, VxObject, vxMakeInstance<VxValue>);
 
 using vx::detail::hashCombine;
 
-// ===========================================================================
-// Value box
-
 VxValuePtr VxValue::valueWithBytes(const void* bytes, std::size_t size, std::string_view objCType) {
     auto v = std::make_shared<VxValue>();
     auto p = static_cast<const std::uint8_t*>(bytes);
