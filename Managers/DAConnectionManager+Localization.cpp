@@ -22,9 +22,9 @@
 
 #include "Managers/DAConnectionManager.h"
 #include "Managers/DALogging.h"
-#include "platform/VxDispatch.h"
-#include "platform/VxStream.h"
-#include "platform/VxURLSession.h"
+#include "platform/foundation/VxDispatch.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/linux/VxURLSession.h"
 #include "requests/NUCRestResponse.h"
 
 namespace fs = std::filesystem;

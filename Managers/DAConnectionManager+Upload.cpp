@@ -19,11 +19,11 @@
 
 #include "Managers/DAConnectionManager.h"
 #include "Managers/DALogging.h"
-#include "platform/VxCrypto.h"
-#include "platform/VxDispatch.h"
-#include "platform/VxJSON.h"
-#include "platform/VxStream.h"
-#include "platform/VxURLSession.h"
+#include "platform/foundation/VxCrypto.h"
+#include "platform/foundation/VxDispatch.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/linux/VxURLSession.h"
 #include "requests/NUCRestResponse.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include "Managers/DALogging.h"
 #include "Managers/DAServers.h"
 #include "device/DAUtilities.h"
-#include "platform/VxJSON.h"
-#include "platform/VxPreferences.h"
-#include "platform/VxURLSession.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxPreferences.h"
+#include "platform/linux/VxURLSession.h"
 #include "requests/NUCRestResponse.h"
 
 const char* const DALogName = "Diagnostics";

@@ -22,10 +22,10 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxURLRequest.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxURLRequest.h"
+#include "platform/foundation/VxValues.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 // Exported error domain; no operation of the client creates errors in it.

@@ -7,8 +7,8 @@
 // Levels: 3 errors, 4 localization problems, 6 protocol traces, 7 full request
 // and response dumps.
 
-#include "platform/VxExport.h"
-#include "platform/VxLog.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxLog.h"
 
 // Name of the custom log, and the preferences that hold its file level.
 DA_EXPORT extern const char* const DALogName;            // "Diagnostics"

@@ -3,7 +3,7 @@
 // "Server" (see DAConnectionManager::getServerBaseURL). This is the one place
 // that names their hosts.
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // "Server" = 1, 2, 3: internal test servers (HTTP).
 DA_EXPORT extern const char* const

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/VxServiceClient.h"
+#include "platform/linux/VxServiceClient.h"
 #include "support/ServiceSetup.h"
 
 namespace {

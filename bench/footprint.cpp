@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "Managers/DAConnectionManager.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxPreferences.h"
 #include "support/Footprint.h"
 #include "support/ReferenceServer.h"
 

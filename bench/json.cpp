@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 #include "support/RatioReporter.h"
 
 namespace {

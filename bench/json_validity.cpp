@@ -9,7 +9,7 @@
 #include <string>
 
 #include "model/CJSONUtilities.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 #include "support/RatioReporter.h"
 
 namespace {

@@ -12,9 +12,9 @@
 
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
-#include "platform/VxDeviceAnswers.h"
-#include "platform/VxFileReading.h"
-#include "platform/VxJSON.h"
+#include "platform/linux/VxDeviceAnswers.h"
+#include "platform/foundation/VxFileReading.h"
+#include "platform/foundation/VxJSON.h"
 
 const char* const DACarrierBundleInfoFile = "Info.json";
 const char* const DACarrierBundleVersionKey = "BundleVersion";

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "platform/VxApplicationInfo.h"
-#include "platform/VxDeviceAnswers.h"
-#include "platform/VxLog.h"
-#include "platform/VxSystem.h"
+#include "platform/linux/VxApplicationInfo.h"
+#include "platform/linux/VxDeviceAnswers.h"
+#include "platform/linux/VxLog.h"
+#include "platform/linux/VxSystem.h"
 
 const char* const DADefaultDateFormat = "MM/DD/YYYY HH:MM:SS \xC2\xB1HHMM";
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/VxDateFormatter.h"
-#include "platform/VxExport.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxDateFormatter.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 
 // Pattern of the shared date formatter.
 DA_EXPORT extern const char* const DADefaultDateFormat;  // "MM/DD/YYYY HH:MM:SS ±HHMM"

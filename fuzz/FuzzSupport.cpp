@@ -9,7 +9,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace fuzz {
 

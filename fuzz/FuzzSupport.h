@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/VxValues.h"
+#include "platform/foundation/VxValues.h"
 
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/VxUniformTypes.h"
+#include "platform/linux/VxUniformTypes.h"
 
 namespace {
 

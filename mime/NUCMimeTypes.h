@@ -14,8 +14,8 @@
 
 #include <cstdint>
 
-#include "platform/VxExport.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 
 class DA_EXPORT NUCMimeTypes {
   public:

@@ -1,6 +1,6 @@
 #include "model/CDictionaryModel.h"
 
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 
 const char* const CDictionaryModelErrorDomain = "CDictionaryModelErrorDomain";
 const char* const CJsonModelErrorDomain = "CJsonModelErrorDomain";

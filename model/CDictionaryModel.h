@@ -12,7 +12,7 @@
 #include <string>
 
 #include "model/CPropertyModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // "CDictionaryModelErrorDomain" and "CJsonModelErrorDomain". No operation
 // produces errors in them.

@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "model/CPJSONObject.h"
-#include "platform/VxExport.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 
 // Options of the cleaning operations (an unsigned 64-bit bit set).
 enum CJSONUtilitiesOptions : std::uint64_t {

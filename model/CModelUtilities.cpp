@@ -15,8 +15,8 @@
 #include <system_error>
 
 #include "model/CPropertyModel.h"
-#include "platform/VxFileReading.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxFileReading.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace {
 

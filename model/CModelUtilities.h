@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "model/CPropertyAttributes.h"
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 
 class DA_EXPORT CModelUtilities {
   public:

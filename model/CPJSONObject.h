@@ -9,8 +9,8 @@
 
 #include <concepts>
 
-#include "platform/VxExport.h"
-#include "platform/VxObject.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxObject.h"
 
 class DA_EXPORT CPJSONObject {
   public:

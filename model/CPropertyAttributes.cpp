@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 
 const char* const CPropertyAttributesErrorDomain = "CCPropertyAttributesErrorDomain";
 const char* const CPropertyRangeTypeString = "{_CRange=QQ}";

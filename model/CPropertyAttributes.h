@@ -18,8 +18,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/VxExport.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 
 // Kind of value that a property holds. The numbering keeps its gaps (15, 18).
 enum CPropertyType : std::int64_t {

@@ -55,7 +55,7 @@
 
 #include "model/CPropertyAttributes.h"
 #include "model/CPropertyModel.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxValues.h"
 
 namespace cpm {
 

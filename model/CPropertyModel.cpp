@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "model/CPropertyModelPrivate.h"
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 
 const char* const CPropertyModelErrorDomain = "CPropertyModelErrorDomain";
 

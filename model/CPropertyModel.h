@@ -55,9 +55,9 @@
 #include <vector>
 
 #include "model/CPropertyAttributes.h"
-#include "platform/VxExport.h"
-#include "platform/VxKeyedArchiver.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxKeyedArchiver.h"
+#include "platform/foundation/VxValues.h"
 
 // "CPropertyModelErrorDomain". No operation produces errors in it.
 DA_EXPORT extern const char* const CPropertyModelErrorDomain;

@@ -10,7 +10,7 @@
 #include <unicode/smpdtfmt.h>
 
 #include "model/CPropertyModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // A slot that is read and replaced as one atomic step. holdsEntries() tells,
 // without taking a reference, whether it holds a non-empty collection: a hot

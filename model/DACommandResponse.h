@@ -2,7 +2,7 @@
 // A command or status reply for one device.
 
 #include "model/CDictionaryModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 class DA_EXPORT DACommandResponse : public CDictionaryModel {
     CPM_DECLARE_MODEL(DACommandResponse)

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "model/CDictionaryModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 class DA_EXPORT DADeviceModel : public CDictionaryModel {
     CPM_DECLARE_MODEL(DADeviceModel)

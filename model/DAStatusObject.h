@@ -2,7 +2,7 @@
 // The "status" object of every server reply: a code and a reason.
 
 #include "model/CDictionaryModel.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 class DA_EXPORT DAStatusObject : public CDictionaryModel {
     CPM_DECLARE_MODEL(DAStatusObject)

@@ -1,7 +1,7 @@
 #pragma once
 // The exported vocabularies of device states and service status codes.
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // Device states.
 DA_EXPORT extern const char* const kDMIdleState;                   // "Idle"

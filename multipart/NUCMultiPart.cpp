@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/VxDispatch.h"
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxDispatch.h"
+#include "platform/foundation/VxFormat.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 namespace {

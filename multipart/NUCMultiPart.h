@@ -22,9 +22,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/VxExport.h"
-#include "platform/VxStream.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/foundation/VxValues.h"
 
 enum NUCMultiPartReadPhase : std::uint64_t {
     NUCMultiPartReadPhaseBoundary = 1,

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/VxDispatch.h"
+#include "platform/foundation/VxDispatch.h"
 
 VX_DEFINE_CLASS(NUCMultipartBodyStream, VxInputStream, vxMakeInstance<NUCMultipartBodyStream>);
 

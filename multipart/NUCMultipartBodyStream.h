@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "multipart/NUCMultiPart.h"
-#include "platform/VxExport.h"
-#include "platform/VxStream.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/foundation/VxValues.h"
 
 class NUCMultipartBodyStream;
 using NUCMultipartBodyStreamPtr = std::shared_ptr<NUCMultipartBodyStream>;

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxStream.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/foundation/VxValues.h"
 
 class DA_EXPORT NUCMultipartFormData {
   public:

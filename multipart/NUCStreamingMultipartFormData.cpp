@@ -3,7 +3,7 @@
 #include <new>
 
 #include "mime/NUCMimeTypes.h"
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 #include "requests/NUCRestKit.h"
 
 VX_DEFINE_CLASS(NUCStreamingMultipartFormData, VxObject, {});

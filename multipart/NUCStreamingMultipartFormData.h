@@ -9,8 +9,8 @@
 #include "multipart/NUCMultipartBodyStream.h"
 #include "multipart/NUCMultipartFormData.h"
 #include "multipart/NUCURLRequestMultipartGenerator.h"
-#include "platform/VxExport.h"
-#include "platform/VxURLRequest.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxURLRequest.h"
 
 class NUCStreamingMultipartFormData;
 using NUCStreamingMultipartFormDataPtr = std::shared_ptr<NUCStreamingMultipartFormData>;

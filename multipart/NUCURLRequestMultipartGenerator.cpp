@@ -3,8 +3,8 @@
 #include <random>
 
 #include "multipart/NUCStreamingMultipartFormData.h"
-#include "platform/VxDispatch.h"
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxDispatch.h"
+#include "platform/foundation/VxFormat.h"
 #include "requests/NUCRestKit.h"
 
 VX_DEFINE_CLASS(NUCURLRequestMultipartGenerator, NUCURLRequestGenerator,

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "multipart/NUCMultipartFormData.h"
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 class NUCURLRequestMultipartGenerator;

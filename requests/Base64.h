@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 // The 64 characters of the alphabet (followed by a NUL that is not part of it).
 DA_EXPORT extern const char kBase64EncodeTable[65];

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 
 namespace nuc {
 

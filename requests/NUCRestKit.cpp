@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/VxFormat.h"
-#include "platform/VxStream.h"
+#include "platform/foundation/VxFormat.h"
+#include "platform/foundation/VxStream.h"
 #include "requests/Base64.h"
 #include "requests/NUCPercentEscaping.h"
 

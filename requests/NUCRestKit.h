@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxURLCredential.h"
-#include "platform/VxURLRequest.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxURLCredential.h"
+#include "platform/linux/VxURLRequest.h"
+#include "platform/foundation/VxValues.h"
 
 DA_EXPORT extern const char* const NUCRestKitErrorDomain;  // "NUCRestKitErrorDomain"
 

@@ -1,6 +1,6 @@
 #include "requests/NUCRestResponse.h"
 
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 
 const char* const NUCRestResponseErrorDomain = "NUCRestResponseErrorDomain";
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxURLRequest.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxURLRequest.h"
 
 DA_EXPORT extern const char* const NUCRestResponseErrorDomain;  // "NUCRestResponseErrorDomain"
 

@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/VxFormat.h"
-#include "platform/VxJSON.h"
-#include "platform/VxSystem.h"
+#include "platform/foundation/VxFormat.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxSystem.h"
 #include "requests/NUCPercentEscaping.h"
 #include "requests/NUCRestKit.h"
 

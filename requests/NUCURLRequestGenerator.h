@@ -15,11 +15,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/VxError.h"
-#include "platform/VxExport.h"
-#include "platform/VxKeyedArchiver.h"
-#include "platform/VxURLRequest.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxKeyedArchiver.h"
+#include "platform/linux/VxURLRequest.h"
+#include "platform/foundation/VxValues.h"
 
 DA_EXPORT extern const char* const NUCURLRequestErrorDomain;  // "NUCURLRequestErrorDomain"
 

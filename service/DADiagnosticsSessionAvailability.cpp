@@ -2,8 +2,8 @@
 
 #include "Managers/DAConnectionManager.h"
 #include "Managers/DALogging.h"
-#include "platform/VxDeviceAnswers.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxDeviceAnswers.h"
+#include "platform/linux/VxPreferences.h"
 
 const char* const DAInCurrentSession = "IN_CURRENT_SESSION";
 

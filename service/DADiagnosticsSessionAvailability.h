@@ -2,7 +2,7 @@
 // The object each client of the service gets: compares the session the server
 // opens for this device with the stored "currentSessionID".
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 #include "service/DADiagnosticsSessionAvailabilityProtocol.h"
 
 // The reply when the server's session is the stored current session.

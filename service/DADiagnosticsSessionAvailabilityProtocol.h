@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/VxExport.h"
-#include "platform/VxServiceListener.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/linux/VxServiceListener.h"
+#include "platform/foundation/VxValues.h"
 
 // The reply callback: "IN_CURRENT_SESSION", a new session identifier, or
 // nothing (an absent text).

@@ -3,5 +3,5 @@
 // level is the preference "DALogLevel" of "com.tarvo.Diagnostics". Runs at most
 // once per process; later calls do nothing.
 
-#include "platform/VxExport.h"
+#include "platform/foundation/VxExport.h"
 DA_EXPORT void DALoggingInit();

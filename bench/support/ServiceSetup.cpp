@@ -8,9 +8,9 @@
 #include <map>
 
 #include "device/DAUtilities.h"
-#include "platform/VxJSON.h"
-#include "platform/VxPreferences.h"
-#include "platform/VxServiceEndpoint.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxPreferences.h"
+#include "platform/linux/VxServiceEndpoint.h"
 
 namespace bench {
 

@@ -6,7 +6,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "model/DADeviceModel.h"
-#include "platform/VxKeyedArchiver.h"
+#include "platform/foundation/VxKeyedArchiver.h"
 
 namespace {
 

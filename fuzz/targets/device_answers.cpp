@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/VxDeviceAnswers.h"
+#include "platform/linux/VxDeviceAnswers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = [] {

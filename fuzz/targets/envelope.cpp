@@ -6,7 +6,7 @@
 
 #include "Managers/DAConnectionManager.h"
 #include "fuzz/FuzzSupport.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxPreferences.h"
 
 namespace {
 

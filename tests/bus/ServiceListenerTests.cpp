@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/VxServiceClient.h"
-#include "platform/VxServiceListener.h"
+#include "platform/linux/VxServiceClient.h"
+#include "platform/linux/VxServiceListener.h"
 #include "support/PrivateBus.h"
 
 using namespace std::chrono_literals;

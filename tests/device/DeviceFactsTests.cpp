@@ -13,7 +13,7 @@
 
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/VxLog.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxLog.h"
+#include "platform/linux/VxPreferences.h"
 #include "service/DALoggingInit.h"
 #include "support/ReferenceServer.h"
 

@@ -16,7 +16,7 @@
 
 #include "Managers/DAConnectionManager.h"
 #include "managers/ManagerServerTest.h"
-#include "platform/VxDispatch.h"
+#include "platform/foundation/VxDispatch.h"
 
 namespace {
 

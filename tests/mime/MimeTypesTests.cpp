@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mime/NUCMimeTypes.h"
-#include "platform/VxUniformTypes.h"
+#include "platform/linux/VxUniformTypes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "model/CJSONUtilities.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "model/CModelUtilities.h"
 #include "model/TestRecords.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "multipart/NUCMultiPart.h"
-#include "platform/VxDispatch.h"
+#include "platform/foundation/VxDispatch.h"
 
 namespace {
 

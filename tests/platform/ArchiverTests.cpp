@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/VxKeyedArchiver.h"
+#include "platform/foundation/VxKeyedArchiver.h"
 
 namespace {
 

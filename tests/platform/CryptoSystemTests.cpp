@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/VxCrypto.h"
-#include "platform/VxSystem.h"
+#include "platform/foundation/VxCrypto.h"
+#include "platform/linux/VxSystem.h"
 
 TEST(Crypto, MD5KnownVectorsAndIncremental) {
     // RFC 1321 test suite.

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VxDispatch.h"
+#include "platform/foundation/VxDispatch.h"
 
 TEST(Dispatch, MainQueueIsSerialAndOrdered) {
     EXPECT_FALSE(VxIsMainThread());  // the test thread is not the main queue thread

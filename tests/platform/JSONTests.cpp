@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 
 namespace {
 

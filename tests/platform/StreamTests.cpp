@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/VxStream.h"
+#include "platform/foundation/VxStream.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/VxError.h"
-#include "platform/VxFormat.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxFormat.h"
+#include "platform/foundation/VxValues.h"
 
 TEST(Values, AbsentNullAndEmptyAreDistinct) {
     auto dict = VxMutableDictionary::dictionary();

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/VxJSON.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/foundation/VxValues.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

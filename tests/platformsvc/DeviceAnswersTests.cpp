@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/VxDeviceAnswers.h"
+#include "platform/linux/VxDeviceAnswers.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

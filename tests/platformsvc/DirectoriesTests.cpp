@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "VxInstallDirs.h"
-#include "platform/VxDirectories.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxDirectories.h"
+#include "platform/linux/VxPreferences.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <future>
 #include <thread>
 
-#include "platform/VxDeviceAnswers.h"
-#include "platform/VxFileReading.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxDeviceAnswers.h"
+#include "platform/foundation/VxFileReading.h"
+#include "platform/linux/VxPreferences.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <filesystem>
 
-#include "platform/VxLog.h"
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxLog.h"
+#include "platform/linux/VxPreferences.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxPreferences.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VxDispatch.h"
-#include "platform/VxURLSession.h"
+#include "platform/foundation/VxDispatch.h"
+#include "platform/linux/VxURLSession.h"
 #include "platformsvc/PlatformTestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/VxKeyedArchiver.h"
+#include "platform/foundation/VxKeyedArchiver.h"
 #include "requests/NUCRestKit.h"
 #include "requests/NUCURLRequestGenerator.h"
 #include "requests/TempFiles.h"

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/VxStream.h"
+#include "platform/foundation/VxStream.h"
 #include "requests/NUCRestKit.h"
 #include "requests/TempFiles.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/VxFormat.h"
+#include "platform/foundation/VxFormat.h"
 #include "requests/NUCRestResponse.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/VxURLRequest.h"
+#include "platform/linux/VxURLRequest.h"
 
 TEST(URLRequest, HeaderFieldsIgnoreCaseAndKeepFirstSpelling) {
     VxHTTPHeaderFields h;

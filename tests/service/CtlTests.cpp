@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "platform/VxPreferences.h"
+#include "platform/linux/VxPreferences.h"
 #include "service/ServiceHarness.h"
 #include "support/ReferenceServer.h"
 

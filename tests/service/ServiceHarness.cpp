@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/VxServiceEndpoint.h"
+#include "platform/linux/VxServiceEndpoint.h"
 
 using namespace std::chrono_literals;
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/VxPreferences.h"
-#include "platform/VxServiceClient.h"
-#include "platform/VxValues.h"
+#include "platform/linux/VxPreferences.h"
+#include "platform/linux/VxServiceClient.h"
+#include "platform/foundation/VxValues.h"
 #include "support/PrivateBus.h"
 
 namespace svc {

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/VxError.h"
-#include "platform/VxStream.h"
-#include "platform/VxURLRequest.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxStream.h"
+#include "platform/linux/VxURLRequest.h"
 
 namespace da::test {
 

@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "platform/VxJSON.h"
-#include "platform/VxURLRequest.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxURLRequest.h"
 
 namespace ctl {
 

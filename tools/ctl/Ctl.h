@@ -5,8 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "platform/VxError.h"
-#include "platform/VxValues.h"
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxValues.h"
 
 namespace ctl {
 

@@ -15,7 +15,7 @@
 #include "device/DAUtilities.h"
 #include "model/DACommandResponse.h"
 #include "model/DADeviceModel.h"
-#include "platform/VxJSON.h"
+#include "platform/foundation/VxJSON.h"
 #include "service/DALoggingInit.h"
 
 namespace ctl {

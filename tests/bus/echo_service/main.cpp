@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/VxServiceListener.h"
+#include "platform/linux/VxServiceListener.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "model/CDictionaryModel.h"
-#include "platform/VxJSON.h"
-#include "platform/VxKeyedArchiver.h"
+#include "platform/foundation/VxJSON.h"
+#include "platform/foundation/VxKeyedArchiver.h"
 
 class Sensor : public CDictionaryModel {
     CPM_DECLARE_MODEL(Sensor)

@@ -1,0 +1,119 @@
+#pragma once
+// Preferences store: named domains of key -> value settings shared between
+// processes.
+//
+// Each domain is one JSON object file named after the domain
+// ("com.tarvo.Diagnostics.json") in the preferences directory that
+// VxDirectories::preferencesDirectory() names ($DA_PREFERENCES_DIR, read afresh
+// on every call so tests can point the process-wide store at a temporary
+// directory; the system service's state directory; else the user's
+// configuration directory).
+//
+// Administrator defaults: the environment-resolved store also reads the same
+// domain file in VxDirectories::preferencesDefaultsDirectory() (normally
+// /etc/diagnostics); a key missing from the preferences file is answered from
+// there. Writes never go to the defaults.
+//
+// Readers: synchronize(domain) re-reads the domain's file (a stat() decides
+// whether it changed since the last read, so an unchanged file costs one system
+// call); copyValue() answers from the last synchronized state. A missing file
+// reads as an empty domain. An unreadable or corrupt file (not JSON, or not a
+// JSON object) also reads as empty and writes one line to the system log per
+// distinct state of the file, never one per read.
+//
+// Writers: setValue() does a read-modify-write under an exclusive flock(2) on
+// "<domain>.json.lock" in the same directory, writes a temporary file, fsyncs it
+// and renames it over the domain file, so readers in other processes see either
+// the old or the new file and concurrent writers do not lose each other's
+// updates. The lock file is removed again before it is unlocked, so none is
+// left behind. Files are 0600, or 0660 in a set-group-ID, group-writable
+// directory (the system service's shared preferences).
+//
+// Values keep their JSON kinds: texts, numbers (booleans included), arrays,
+// dictionaries and the null marker.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/VxError.h"
+#include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
+
+// Error domain of failed writes; the codes are errno values.
+DA_EXPORT extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
+
+class DA_EXPORT VxPreferences {
+  public:
+    // A store whose directory is resolved from the environment on every call
+    // (see above).
+    VxPreferences();
+    // A store fixed to one directory.
+    explicit VxPreferences(std::string directory);
+    VxPreferences(const VxPreferences&) = delete;
+    VxPreferences& operator=(const VxPreferences&) = delete;
+
+    // The process-wide store (environment-resolved directory).
+    static VxPreferences& standard();
+
+    // The directory in use now, and the file of a domain in it. A domain name
+    // that cannot be a file name (empty, ".", "..", or containing "/" or a NUL
+    // character) has no file: "" is returned.
+    std::string directory() const;
+    std::string pathForDomain(std::string_view domain) const;
+
+    // Re-reads the domain's file. True when the file was read or is missing;
+    // false when it could not be read or parsed (the domain then reads as
+    // empty).
+    bool synchronize(std::string_view domain);
+
+    // The value stored under the key, or nothing. Answers from the last
+    // synchronize of the domain (a domain never synchronized is synchronized
+    // first).
+    Id copyValue(std::string_view key, std::string_view domain);
+
+    // The value read as an unsigned integer: a non-negative integral number, a
+    // non-negative floating number (truncated), a boolean (0 or 1) or a text of
+    // decimal digits (surrounding blanks allowed). Absent or anything else: 0.
+    std::uint64_t unsignedIntegerValue(std::string_view key, std::string_view domain);
+    // The value read as a signed integer (numbers, or decimal text with an
+    // optional sign), or nothing.
+    std::optional<std::int64_t> integerValue(std::string_view key, std::string_view domain);
+
+    // The whole domain as last synchronized (never absent).
+    VxDictionaryPtr dictionaryForDomain(std::string_view domain);
+
+    // Stores the value under the key (an absent value removes the key) with an
+    // atomic, locked read-modify-write of the domain's file; the directory is
+    // created when missing. False with an error when the value cannot be
+    // written as JSON or the file cannot be written. A corrupt file is replaced.
+    bool setValue(const Id& value, std::string_view key, std::string_view domain,
+                  VxErrorPtr* error = nullptr);
+
+  private:
+    struct FileState {
+        bool exists = false;
+        std::uint64_t dev = 0, ino = 0, size = 0;
+        std::int64_t mtimeNs = 0, ctimeNs = 0;
+        bool operator==(const FileState&) const = default;
+    };
+    struct Domain {
+        std::optional<FileState> state;  // state of the file last read
+        VxDictionaryPtr values;
+        std::optional<FileState> reported;  // state last reported as unreadable
+    };
+
+    // The administrator defaults file of a domain; "" when there is none.
+    std::string defaultsPathForDomain(std::string_view domain) const;
+    static FileState statFile(const std::string& path);
+    // Reads and parses the file; nothing plus a problem text on failure.
+    static VxDictionaryPtr readFile(const std::string& path, std::string* problem, bool* missing);
+    bool synchronizeLocked(const std::string& domainName, Domain& domain);
+
+    std::optional<std::string> fixedDirectory_;
+    std::mutex mutex_;
+    std::map<std::string, Domain, std::less<>> domains_;  // keyed by file path
+};

@@ -1,0 +1,688 @@
+#include "platform/linux/VxServiceListener.h"
+
+#include <unistd.h>
+
+#include <sdbus-c++/sdbus-c++.h>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+// ---------------------------------------------------------------------------------------
+// Logging: one place, so that the sink can be switched.
+
+namespace {
+
+std::mutex gLogMutex;
+VxListenerLogHandler gLogHandler;
+
+void listenerLog(int level, const std::string& line) {
+    VxListenerLogHandler handler;
+    {
+        std::lock_guard lock(gLogMutex);
+        handler = gLogHandler;
+    }
+    if (handler) {
+        handler(level, line);
+        return;
+    }
+    static const char* const kLevelNames[] = {"emerg",   "alert",  "crit", "error",
+                                              "warning", "notice", "info", "debug"};
+    const char* levelName = (level >= 0 && level <= 7) ? kLevelNames[level] : "log";
+    std::fprintf(stderr, "diagnostics listener[%d] %s: %s\n", static_cast<int>(::getpid()),
+                 levelName, line.c_str());
+    std::fflush(stderr);
+}
+
+constexpr int kLogError = 3;
+constexpr int kLogInfo = 6;
+constexpr int kLogDebug = 7;
+
+// ---------------------------------------------------------------------------------------
+// Delivery threads: calls run here so that a slow handler never holds up the bus loop.
+// The threads are detached and keep the pool alive themselves, so nothing joinable is
+// left behind when the loop ends because the bus went away.
+
+class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
+  public:
+    DeliveryPool(std::size_t maxThreads, std::size_t maxQueued)
+        : maxThreads_(maxThreads == 0 ? 1 : maxThreads), maxQueued_(maxQueued) {}
+
+    // False when the call can be neither run nor queued.
+    bool submit(std::function<void()> task) {
+        std::unique_lock lock(mutex_);
+        if (closing_) return false;
+        // Threads that could take the call at once: idle ones and ones not yet started.
+        const std::size_t pending = queue_.size() + 1;
+        const std::size_t available = idle_ + (maxThreads_ - threads_);
+        if (pending > available && pending - available > maxQueued_) return false;
+        queue_.push_back(std::move(task));
+        if (pending > idle_ && threads_ < maxThreads_) {
+            ++threads_;
+            try {
+                std::thread([self = shared_from_this()] { self->work(); }).detach();
+            } catch (const std::system_error& e) {
+                --threads_;
+                listenerLog(kLogError, std::string("cannot start a delivery thread: ") + e.what());
+                if (threads_ == 0) {
+                    queue_.pop_back();
+                    return false;
+                }
+            }
+        }
+        // Woken after the lock is released, the thread does not wait for it again.
+        lock.unlock();
+        wake_.notify_one();
+        return true;
+    }
+
+    // The threads end once the queue is empty. Queued calls still run, unless
+    // dropQueued: then they are released unstarted (which answers them with an error).
+    void close(bool dropQueued) {
+        std::deque<std::function<void()>> dropped;
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        if (dropQueued) dropped.swap(queue_);
+        wake_.notify_all();
+    }
+
+    // Waits until every thread has ended; false on timeout.
+    bool waitFinished(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        return finished_.wait_for(lock, timeout, [this] { return threads_ == 0; });
+    }
+
+  private:
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            while (queue_.empty() && !closing_) {
+                ++idle_;
+                wake_.wait(lock);
+                --idle_;
+            }
+            if (queue_.empty()) break;
+            auto task = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            try {
+                task();
+            } catch (...) {
+                // Tasks report their own failures; nothing may end the thread early.
+            }
+            task = nullptr;
+            lock.lock();
+        }
+        --threads_;
+        finished_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::deque<std::function<void()>> queue_;
+    const std::size_t maxThreads_;
+    const std::size_t maxQueued_;
+    std::size_t threads_ = 0;
+    std::size_t idle_ = 0;
+    bool closing_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// One pending method call: answered exactly once, with the text or with an error.
+
+class ReplySlot {
+  public:
+    ReplySlot(sdbus::MethodCall call, std::shared_ptr<sdbus::IConnection> bus, std::string what)
+        : bus_(std::move(bus)), call_(std::move(call)), what_(std::move(what)) {}
+
+    ~ReplySlot() { fail(VxServiceErrors::kNoReply, "the call ended without a reply"); }
+
+    // Kept until the slot goes, that is until the call has been answered.
+    void holdWhileOpen(std::shared_ptr<void> token) { token_ = std::move(token); }
+
+    void answer(std::optional<std::string> text) {
+        std::lock_guard lock(mutex_);
+        if (answered_) {
+            listenerLog(kLogError, what_ + ": reply given more than once; extra reply ignored");
+            return;
+        }
+        answered_ = true;
+        if (text && text->find('\0') != std::string::npos) {
+            // A bus string ends at the first NUL; refuse rather than send a cut text.
+            sendError(VxServiceErrors::kInvalidReply, "the reply text contains a NUL character");
+            return;
+        }
+        try {
+            auto reply = call_.createReply();
+            std::vector<std::string> items;
+            if (text) items.push_back(*text);
+            reply << items;
+            reply.send();
+        } catch (const sdbus::Error& e) {
+            if (e.getName() == "org.freedesktop.DBus.Error.InvalidArgs") {
+                sendError(VxServiceErrors::kInvalidReply,
+                          "the reply text cannot be sent on the bus: " + e.getMessage());
+            } else {
+                listenerLog(kLogError, what_ + ": reply not sent: " + e.what());
+            }
+        }
+        call_ = sdbus::MethodCall();
+    }
+
+    // Replies with an error unless the call was answered already.
+    void fail(const std::string& name, const std::string& message) {
+        std::lock_guard lock(mutex_);
+        if (answered_) return;
+        answered_ = true;
+        listenerLog(kLogError, what_ + ": " + message);
+        sendError(name, message);
+        call_ = sdbus::MethodCall();
+    }
+
+  private:
+    void sendError(const std::string& name, const std::string& message) {
+        try {
+            call_.createErrorReply(sdbus::Error(name, message)).send();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, what_ + ": error reply not sent: " + e.what());
+        }
+    }
+
+    std::mutex mutex_;
+    // Keeps the bus connection alive as long as a reply may still be sent on it; declared
+    // before the call, which refers to the connection.
+    std::shared_ptr<sdbus::IConnection> bus_;
+    sdbus::MethodCall call_;
+    const std::string what_;
+    bool answered_ = false;
+    std::shared_ptr<void> token_;
+};
+
+// Owned by every copy of a reply callback: when the last copy goes without a reply,
+// the caller gets an error instead of waiting for nothing.
+struct ReplyGuard {
+    explicit ReplyGuard(std::shared_ptr<ReplySlot> s) : slot(std::move(s)) {}
+    ~ReplyGuard() { slot->fail(VxServiceErrors::kNoReply, "the handler dropped its reply"); }
+    std::shared_ptr<ReplySlot> slot;
+};
+
+struct ClientEntry {
+    std::shared_ptr<VxListenerConnection> connection;
+    bool accepted = false;
+    // Set when the client leaves the bus; its queued calls are then not started.
+    std::atomic<bool> gone{false};
+};
+
+std::string describeException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// VxListenerConnection
+
+void VxListenerConnection::setExportedInterface(VxExportedInterface exportedInterface) {
+    auto shared = std::make_shared<const VxExportedInterface>(std::move(exportedInterface));
+    std::lock_guard lock(mutex_);
+    interface_ = std::move(shared);
+}
+
+std::shared_ptr<const VxExportedInterface> VxListenerConnection::exportedInterface() const {
+    std::lock_guard lock(mutex_);
+    return interface_;
+}
+
+void VxListenerConnection::setExportedObject(std::shared_ptr<VxExportedObject> exportedObject) {
+    std::lock_guard lock(mutex_);
+    object_ = std::move(exportedObject);
+}
+
+std::shared_ptr<VxExportedObject> VxListenerConnection::exportedObject() const {
+    std::lock_guard lock(mutex_);
+    return object_;
+}
+
+void VxListenerConnection::resume() {
+    std::lock_guard lock(mutex_);
+    resumed_ = true;
+}
+
+bool VxListenerConnection::isResumed() const {
+    std::lock_guard lock(mutex_);
+    return resumed_;
+}
+
+// ---------------------------------------------------------------------------------------
+// VxListener
+
+struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
+    explicit Impl(VxListener& o, VxListenerConfiguration c) : owner(o), config(std::move(c)) {}
+
+    void run();
+    void onCall(sdbus::MethodCall call, const std::shared_ptr<sdbus::IConnection>& bus,
+                const std::shared_ptr<DeliveryPool>& pool, std::chrono::milliseconds maxQueueWait);
+    // Counts a call from its arrival until its reply has gone: the result of
+    // callArrived() is released when the call ends.
+    std::shared_ptr<void> callArrived();
+    void callEnded();
+    // Ends the loop once no call has run for `idle`.
+    void watchIdle(std::chrono::milliseconds idle, const std::shared_ptr<sdbus::IConnection>& bus);
+    // Gives up the name and hands the calls that reached us meanwhile to the pool.
+    void leaveIdle(sdbus::IConnection& bus, const std::string& busName);
+    std::shared_ptr<ClientEntry> clientFor(const std::string& peer);
+    void onNameOwnerChanged(sdbus::Message& message);
+
+    VxListener& owner;
+    mutable std::mutex mutex;
+    VxListenerConfiguration config;
+    std::shared_ptr<VxListenerDelegate> delegate;
+    std::string failure;
+    bool stopRequested = false;
+    bool running = false;
+    std::shared_ptr<sdbus::IConnection> bus;  // set while the loop runs
+    std::map<std::string, std::shared_ptr<ClientEntry>> clients;
+    // Idle tracking: calls not yet finished, and when the last call arrived or ended.
+    std::size_t callsInFlight = 0;
+    std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+    std::condition_variable activity;
+    bool idleExpired = false;
+    bool watchEnd = false;
+    bool endedIdle = false;
+};
+
+namespace {
+
+// Releases its call's place in the count of calls in flight.
+class CallInFlight {
+  public:
+    explicit CallInFlight(std::weak_ptr<VxListener::Impl> impl) : impl_(std::move(impl)) {}
+    ~CallInFlight() {
+        if (auto impl = impl_.lock()) impl->callEnded();
+    }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+
+  private:
+    std::weak_ptr<VxListener::Impl> impl_;
+};
+
+}  // namespace
+
+std::shared_ptr<void> VxListener::Impl::callArrived() {
+    {
+        std::lock_guard lock(mutex);
+        ++callsInFlight;
+        lastActivity = std::chrono::steady_clock::now();
+    }
+    return std::make_shared<CallInFlight>(weak_from_this());
+}
+
+void VxListener::Impl::callEnded() {
+    std::lock_guard lock(mutex);
+    --callsInFlight;
+    lastActivity = std::chrono::steady_clock::now();
+    // No wake-up for the idle watch: it looks again by itself (see watchIdle), which
+    // spares every call a hand-over to that thread.
+}
+
+void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
+                                 const std::shared_ptr<sdbus::IConnection>& connection) {
+    std::unique_lock lock(mutex);
+    while (!watchEnd) {
+        // While calls run, look again after a whole idle period: a call that ends
+        // meanwhile moves the deadline to at least then.
+        if (callsInFlight > 0) {
+            activity.wait_for(lock, idle);
+            continue;
+        }
+        const auto deadline = lastActivity + idle;
+        if (std::chrono::steady_clock::now() < deadline) {
+            activity.wait_until(lock, deadline);
+            continue;
+        }
+        idleExpired = true;
+        try {
+            connection->leaveEventLoop();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
+        }
+        return;
+    }
+}
+
+void VxListener::Impl::leaveIdle(sdbus::IConnection& connection, const std::string& busName) {
+    // Calls sent to the name before the bus took it back reach us before the reply to
+    // ReleaseName; the ones after go to a new instance. Answer every one that came.
+    try {
+        connection.releaseName(busName);
+        while (connection.processPendingRequest()) {
+        }
+    } catch (const sdbus::Error& e) {
+        listenerLog(kLogError, std::string("while giving up the name: ") + e.what());
+    }
+}
+
+VxListener& VxListener::serviceListener() {
+    static VxListener listener;
+    return listener;
+}
+
+VxListener::VxListener(VxListenerConfiguration configuration)
+    : impl_(std::make_shared<Impl>(*this, std::move(configuration))) {}
+
+VxListener::~VxListener() {
+    stop();
+}
+
+void VxListener::setConfiguration(VxListenerConfiguration configuration) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->config = std::move(configuration);
+}
+
+VxListenerConfiguration VxListener::configuration() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->config;
+}
+
+void VxListener::setDelegate(std::shared_ptr<VxListenerDelegate> delegate) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->delegate = std::move(delegate);
+}
+
+std::shared_ptr<VxListenerDelegate> VxListener::delegate() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->delegate;
+}
+
+void VxListener::setLogHandler(VxListenerLogHandler handler) {
+    std::lock_guard lock(gLogMutex);
+    gLogHandler = std::move(handler);
+}
+
+void VxListener::resume() {
+    impl_->run();
+}
+
+void VxListener::stop() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->stopRequested = true;
+    if (impl_->bus) {
+        try {
+            impl_->bus->leaveEventLoop();
+        } catch (const sdbus::Error& e) {
+            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
+        }
+    }
+}
+
+std::string VxListener::failureReason() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->failure;
+}
+
+std::size_t VxListener::connectionCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->clients.size();
+}
+
+std::size_t VxListener::callsInProgress() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->callsInFlight;
+}
+
+bool VxListener::endedIdle() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->endedIdle;
+}
+
+void VxListener::Impl::run() {
+    VxListenerConfiguration cfg;
+    {
+        std::lock_guard lock(mutex);
+        if (running) {
+            listenerLog(kLogError, "resume: the listener is running already");
+            return;
+        }
+        failure.clear();
+        endedIdle = false;
+        if (stopRequested) return;
+        running = true;
+        cfg = config;
+    }
+    auto fail = [this](const std::string& why) {
+        listenerLog(kLogError, why);
+        std::lock_guard lock(mutex);
+        failure = why;
+        running = false;
+    };
+
+    const VxBusChoice choice = vxChooseBus(cfg.busAddress, true);
+    if (!choice.error.empty()) return fail(choice.error);
+
+    std::shared_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<sdbus::IObject> object;
+    sdbus::Slot ownerWatch;
+    auto pool = std::make_shared<DeliveryPool>(cfg.maxConcurrentCalls, cfg.maxQueuedCalls);
+    try {
+        if (choice.kind == VxBusChoice::Kind::system) {
+            connection = sdbus::createSystemBusConnection();
+        } else {
+            connection = sdbus::createSessionBusConnectionWithAddress(choice.address);
+        }
+        connection->setMethodCallTimeout(cfg.busCallTimeout);
+
+        // Watch clients leaving before anyone can call us, so no departure is missed.
+        ownerWatch = connection->addMatch(
+            "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+            "interface='org.freedesktop.DBus',member='NameOwnerChanged'",
+            [this](sdbus::Message& message) { onNameOwnerChanged(message); });
+
+        object = sdbus::createObject(*connection, cfg.endpoint.objectPath);
+        std::weak_ptr<sdbus::IConnection> weakBus = connection;
+        for (const auto& methodName : cfg.methodNames) {
+            object->registerMethod(
+                cfg.endpoint.interfaceName, methodName, "", "as",
+                [this, weakBus, pool, maxWait = cfg.maxQueueWait](sdbus::MethodCall call) {
+                    onCall(std::move(call), weakBus.lock(), pool, maxWait);
+                });
+        }
+        object->finishRegistration();
+        connection->requestName(cfg.endpoint.busName);
+    } catch (const sdbus::Error& e) {
+        object.reset();
+        ownerWatch.reset();
+        return fail("cannot publish " + cfg.endpoint.busName + " on the " + choice.description +
+                    ": " + e.what());
+    }
+
+    bool loop = true;
+    {
+        std::lock_guard lock(mutex);
+        bus = connection;
+        loop = !stopRequested;
+        idleExpired = false;
+        watchEnd = false;
+        lastActivity = std::chrono::steady_clock::now();
+    }
+    std::thread watchdog;
+    if (loop && cfg.idleTimeout.count() > 0) {
+        try {
+            watchdog = std::thread(
+                [this, idle = cfg.idleTimeout, connection] { watchIdle(idle, connection); });
+        } catch (const std::system_error& e) {
+            listenerLog(kLogError, std::string("cannot start the idle timer: ") + e.what());
+        }
+    }
+    std::string ended;
+    if (loop) {
+        listenerLog(kLogInfo, "serving " + cfg.endpoint.busName + " as " +
+                                  connection->getUniqueName() + " on the " + choice.description);
+        try {
+            connection->enterEventLoop();
+        } catch (const sdbus::Error& e) {
+            ended = std::string("the bus went away: ") + e.what();
+            listenerLog(kLogInfo, ended);
+        }
+    }
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex);
+        watchEnd = true;
+        activity.notify_all();
+        idle = idleExpired && !stopRequested && ended.empty();
+    }
+    if (watchdog.joinable()) watchdog.join();
+    if (idle) {
+        listenerLog(kLogInfo, "no calls for " + std::to_string(cfg.idleTimeout.count()) +
+                                  " ms; giving up " + cfg.endpoint.busName);
+        leaveIdle(*connection, cfg.endpoint.busName);
+    }
+    {
+        std::lock_guard lock(mutex);
+        bus.reset();
+    }
+    // Let running calls reply while the connection is still open: after an idle end all
+    // of them, queued ones included (unless stop() comes meanwhile); otherwise the running
+    // ones within drainTimeout, while queued ones are not started.
+    pool->close(!idle);
+    if (idle) {
+        while (!pool->waitFinished(std::chrono::milliseconds(100))) {
+            std::lock_guard lock(mutex);
+            if (stopRequested) break;
+        }
+    }
+    if (!pool->waitFinished(cfg.drainTimeout)) {
+        listenerLog(kLogError, "calls still running when the listener stopped; left behind");
+    }
+    std::map<std::string, std::shared_ptr<ClientEntry>> dropped;
+    {
+        std::lock_guard lock(mutex);
+        dropped.swap(clients);
+        failure = ended;
+        endedIdle = idle;
+        running = false;
+    }
+    dropped.clear();
+    object.reset();
+    ownerWatch.reset();
+    listenerLog(kLogInfo, "listener stopped");
+}
+
+std::shared_ptr<ClientEntry> VxListener::Impl::clientFor(const std::string& peer) {
+    std::shared_ptr<VxListenerDelegate> currentDelegate;
+    {
+        std::lock_guard lock(mutex);
+        auto it = clients.find(peer);
+        if (it != clients.end()) return it->second;
+        currentDelegate = delegate;
+    }
+    auto entry = std::make_shared<ClientEntry>();
+    entry->connection = std::make_shared<VxListenerConnection>(peer);
+    if (currentDelegate) {
+        try {
+            entry->accepted = currentDelegate->listener(owner, *entry->connection);
+        } catch (...) {
+            listenerLog(kLogError, "the listener delegate failed for " + peer + ": " +
+                                       describeException(std::current_exception()));
+            entry->accepted = false;
+        }
+    } else {
+        listenerLog(kLogError, "no listener delegate; refusing " + peer);
+    }
+    listenerLog(kLogDebug,
+                std::string("new connection from ") + peer + (entry->accepted ? "" : " refused"));
+    std::lock_guard lock(mutex);
+    clients[peer] = entry;
+    return entry;
+}
+
+void VxListener::Impl::onNameOwnerChanged(sdbus::Message& message) {
+    std::string name, oldOwner, newOwner;
+    try {
+        message >> name >> oldOwner >> newOwner;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    if (!newOwner.empty() || name.empty() || name[0] != ':') return;
+    std::shared_ptr<ClientEntry> departed;
+    {
+        std::lock_guard lock(mutex);
+        auto it = clients.find(name);
+        if (it == clients.end()) return;
+        departed = std::move(it->second);
+        clients.erase(it);
+    }
+    departed->gone = true;
+    listenerLog(kLogDebug, "client " + name + " left; connection dropped");
+    // `departed` releases the connection and its exported object here, or when the last of
+    // its running calls ends.
+}
+
+void VxListener::Impl::onCall(sdbus::MethodCall call,
+                              const std::shared_ptr<sdbus::IConnection>& currentBus,
+                              const std::shared_ptr<DeliveryPool>& pool,
+                              std::chrono::milliseconds maxQueueWait) {
+    const std::string peer = call.getSender();
+    const std::string methodName = call.getMemberName();
+    auto slot =
+        std::make_shared<ReplySlot>(std::move(call), currentBus, methodName + " from " + peer);
+    slot->holdWhileOpen(callArrived());
+
+    auto entry = clientFor(peer);
+    if (!entry->accepted) {
+        return slot->fail(VxServiceErrors::kConnectionRefused,
+                          "the service refused the connection of " + peer);
+    }
+    const auto& connection = entry->connection;
+    auto exportedInterface = connection->exportedInterface();
+    auto exportedObject = connection->exportedObject();
+    if (!connection->isResumed() || !exportedInterface || !exportedObject) {
+        return slot->fail(VxServiceErrors::kConnectionRefused,
+                          "the connection of " + peer + " exports nothing or was not resumed");
+    }
+    const VxExportedInterface::Method* method = exportedInterface->method(methodName);
+    if (method == nullptr) {
+        return slot->fail(VxServiceErrors::kUnknownMethod,
+                          "the connection of " + peer + " does not export " + methodName);
+    }
+
+    const auto queuedAt = std::chrono::steady_clock::now();
+    auto task = [slot, entry, exportedInterface, exportedObject, method, queuedAt, maxQueueWait]() {
+        // Nobody waits for the reply any more: do not spend the work.
+        if (entry->gone) {
+            return slot->fail(VxServiceErrors::kNoReply,
+                              "not started: the caller left the bus while the call waited");
+        }
+        if (std::chrono::steady_clock::now() - queuedAt > maxQueueWait) {
+            return slot->fail(VxServiceErrors::kBusy,
+                              "not started: the call waited longer than callers wait for it");
+        }
+        // The task keeps one guard itself, so that a failing handler is reported as such
+        // before the guard reports a dropped reply.
+        auto guard = std::make_shared<ReplyGuard>(slot);
+        VxReplyBlock reply = [guard](std::optional<std::string> text) {
+            guard->slot->answer(std::move(text));
+        };
+        try {
+            (*method)(*exportedObject, std::move(reply));
+        } catch (...) {
+            slot->fail(VxServiceErrors::kNoReply,
+                       "the handler failed: " + describeException(std::current_exception()));
+        }
+    };
+    if (!pool->submit(std::move(task))) {
+        slot->fail(VxServiceErrors::kBusy, "too many calls at once; try again later");
+    }
+}

@@ -1,0 +1,136 @@
+#include "platform/linux/VxSystem.h"
+
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+#include <unicode/utypes.h>
+#include <uuid/uuid.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/foundation/VxValues.h"
+
+std::string VxUUIDString() {
+    uuid_t uu;
+    uuid_generate_random(uu);
+    char text[37];
+    uuid_unparse_upper(uu, text);
+    return text;
+}
+
+namespace {
+
+// "en_US.UTF-8@euro" -> "en-US"; "C" / "POSIX" -> "en"; "" for anything that is
+// not a plausible language tag.
+std::string languageTag(std::string_view entry) {
+    std::string s(entry.substr(0, entry.find_first_of(".@")));
+    if (s == "C" || s == "POSIX") return "en";
+    std::replace(s.begin(), s.end(), '_', '-');
+    if (s.empty() || s.front() == '-' || s.back() == '-') return {};
+    for (char c : s) {
+        bool ok =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (!ok) return {};
+    }
+    return s;
+}
+
+void addTag(std::vector<std::string>& out, std::string_view entry) {
+    std::string tag = languageTag(entry);
+    if (!tag.empty() && std::find(out.begin(), out.end(), tag) == out.end()) out.push_back(tag);
+}
+
+}  // namespace
+
+std::vector<std::string> VxPreferredLanguages() {
+    std::vector<std::string> out;
+    if (const char* list = std::getenv("LANGUAGE"); list && *list) {
+        std::string_view rest(list);
+        while (!rest.empty()) {
+            auto colon = rest.find(':');
+            addTag(out, rest.substr(0, colon));
+            if (colon == std::string_view::npos) break;
+            rest.remove_prefix(colon + 1);
+        }
+    }
+    if (out.empty()) {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            const char* value = std::getenv(name);
+            if (value && *value) {
+                addTag(out, value);
+                break;
+            }
+        }
+    }
+    if (out.empty()) out.push_back("en");
+    return out;
+}
+
+namespace {
+
+// Creating a transliterator parses its rules and is slow, and one instance must
+// not be used by two threads at once. Instances are therefore pooled per
+// transform: a caller takes one (cloning the prototype when the pool is empty)
+// and gives it back afterwards.
+struct TransliteratorCache {
+    struct Entry {
+        std::unique_ptr<icu::Transliterator> prototype;  // null: the ID does not work
+        std::vector<std::unique_ptr<icu::Transliterator>> idle;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry, std::less<>> entries;
+
+    std::unique_ptr<icu::Transliterator> take(std::string_view id) {
+        std::lock_guard lock(mutex);
+        auto it = entries.find(id);
+        if (it == entries.end()) {
+            Entry e;
+            UErrorCode status = U_ZERO_ERROR;
+            icu::UnicodeString uid = icu::UnicodeString::fromUTF8(
+                icu::StringPiece(id.data(), static_cast<int32_t>(id.size())));
+            e.prototype.reset(icu::Transliterator::createInstance(uid, UTRANS_FORWARD, status));
+            if (U_FAILURE(status)) e.prototype.reset();
+            it = entries.emplace(std::string(id), std::move(e)).first;
+        }
+        Entry& e = it->second;
+        if (!e.prototype) return nullptr;
+        if (!e.idle.empty()) {
+            auto t = std::move(e.idle.back());
+            e.idle.pop_back();
+            return t;
+        }
+        return std::unique_ptr<icu::Transliterator>(e.prototype->clone());
+    }
+
+    void giveBack(std::string_view id, std::unique_ptr<icu::Transliterator> t) {
+        std::lock_guard lock(mutex);
+        auto it = entries.find(id);
+        if (it != entries.end() && it->second.idle.size() < 8)
+            it->second.idle.push_back(std::move(t));
+    }
+};
+
+TransliteratorCache& transliterators() {
+    static auto* cache = new TransliteratorCache();  // used until the very end
+    return *cache;
+}
+
+}  // namespace
+
+std::optional<std::string> VxTransliterate(std::string_view text, std::string_view transformID) {
+    if (!VxString::isValidUTF8(text)) return std::nullopt;
+    if (text.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+    auto& cache = transliterators();
+    auto t = cache.take(transformID);
+    if (!t) return std::nullopt;
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    t->transliterate(u);
+    cache.giveBack(transformID, std::move(t));
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
