@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VxServiceEndpoint.h"
+#include "platform/linux/VxServiceEndpoint.h"
 #include "support/ServiceSetup.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/VxServiceEndpoint.h"
+#include "platform/linux/VxServiceEndpoint.h"
 
 namespace {
 
