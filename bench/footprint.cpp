@@ -1,6 +1,7 @@
 // Resident size of a process that has set up the connection manager, against a
 // plain libcurl + OpenSSL process doing the same POST, both started as fresh
-// child processes in the same run (three of each; medians). Stages: "loaded"
+// child processes in the same run (three of each; medians): the library side is
+// bench_footprint_library, which links nothing but the library. Stages: "loaded"
 // (after the dynamic loader and static initialisers), "setup" (connection
 // manager made / libcurl initialised), "call" (one session POST to the
 // reference server) and, when asked, "upload" (one file upload of the given
@@ -26,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "Managers/DAConnectionManager.h"
 #include "platform/linux/VxPreferences.h"
 #include "support/Footprint.h"
 #include "support/ReferenceServer.h"
@@ -37,67 +37,6 @@ namespace {
 
 constexpr const char* kDomain = "com.tarvo.Diagnostics";
 constexpr int kRuns = 3;
-
-// Resident KiB of this process's mappings by file name ("[anonymous]" and the
-// like for the others).
-std::map<std::string, long> residentByMapping() {
-    std::ifstream in("/proc/self/smaps");
-    std::map<std::string, long> byName;
-    std::string line, name;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < 17) {
-            std::istringstream fields(line);
-            std::string range, perms, offset, dev, inode;
-            fields >> range >> perms >> offset >> dev >> inode;
-            std::getline(fields, name);
-            name.erase(0, name.find_first_not_of(' '));
-            if (name.empty()) name = "[anonymous]";
-        } else if (line.rfind("Rss:", 0) == 0) {
-            byName[name] += std::stol(line.substr(4));
-        }
-    }
-    return byName;
-}
-
-// The mappings that grew most since `before`, one "map" line each: resident
-// KiB now, growth.
-void reportMappings(const std::map<std::string, long>& before, std::size_t count) {
-    std::vector<std::pair<long, std::string>> sorted;
-    const auto now = residentByMapping();
-    for (const auto& [n, kib] : now) {
-        auto b = before.find(n);
-        sorted.emplace_back(kib - (b == before.end() ? 0 : b->second), n);
-    }
-    std::sort(sorted.rbegin(), sorted.rend());
-    for (std::size_t i = 0; i < std::min(count, sorted.size()); ++i)
-        std::printf("map %8ld %+8ld %s\n", now.at(sorted[i].second), sorted[i].first,
-                    sorted[i].second.c_str());
-    std::fflush(stdout);
-}
-
-int runChild(const std::string& workDir, long uploadMiB) {
-    bench::reportStage("loaded");
-    const auto atStart = residentByMapping();
-    auto manager = DAConnectionManager::sharedInstance();
-    bench::reportStage("setup");
-    const bool session = manager->sessionForSerialNumber(vxstr("BENCH0000042"));
-    bench::reportStage("call");
-    bool uploaded = true;
-    if (uploadMiB > 0) {
-        const std::string path = workDir + "/upload.bin";
-        {
-            std::ofstream out(path, std::ios::binary);
-            const std::string block(1 << 20, 'u');
-            for (long i = 0; i < uploadMiB; ++i) out.write(block.data(), block.size());
-        }
-        uploaded = manager->sendFilenamed(vxstr(path), vxstr("1"), vxstr("1"), vxstr("bench"),
-                                          vxstr("upload.bin"), vxstr("BENCH-DEVICE"));
-        bench::reportStage("upload");
-    }
-    reportMappings(atStart, 12);
-    return session && uploaded ? 0 : 1;
-}
 
 struct ChildResult {
     std::map<std::string, std::pair<long, long>> stages;  // stage -> (VmHWM, VmRSS)
@@ -153,8 +92,6 @@ long medianOf(std::vector<long> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 4 && std::string(argv[1]) == "--child")
-        return runChild(argv[2], std::atol(argv[3]));
     const long uploadMiB = argc > 1 ? std::clamp(std::atol(argv[1]), 0L, 1024L) : 0;
 
     const std::string work =
@@ -172,13 +109,12 @@ int main(int argc, char** argv) {
         const std::vector<std::string> environment = {"DA_PREFERENCES_DIR=" + work + "/prefs",
                                                       "DA_LOG_DIR=" + work + "/logs",
                                                       "DA_LOG_CONSOLE_LEVEL=0"};
-        const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
         std::map<std::string, std::vector<long>> ours, plain;
         std::vector<std::string> mappings;
         for (int run = 0; run < kRuns && rc == 0; ++run) {
             ChildResult a =
-                spawnChild({self, "--child", work, std::to_string(uploadMiB)}, environment);
+                spawnChild({DA_FOOTPRINT_LIBRARY, work, std::to_string(uploadMiB)}, environment);
             ChildResult b = spawnChild({DA_FOOTPRINT_PLAIN, server.baseURL() + "session"}, {});
             if (!a.ok || !b.ok) {
                 std::fprintf(stderr, "bench_footprint: a child failed (%s)\n",
