@@ -81,6 +81,7 @@ namespace cpm {
 namespace {
 VxNumber* numberOf(const Id& v) {
     if (!v || vx::isNull(v)) return nullptr;
+    if (typeid(*v) == typeid(VxNumber)) return static_cast<VxNumber*>(v.get());
     return dynamic_cast<VxNumber*>(v.get());
 }
 VxValue* boxOf(const Id& v) {
@@ -202,9 +203,7 @@ State* stateFor(const VxClass& cls) {
 }
 
 const Id& nullMarker() {
-    static std::once_flag once;
-    static Id marker;
-    std::call_once(once, [] { marker = vx::null(); });
+    static const Id marker = vx::null();
     return marker;
 }
 
