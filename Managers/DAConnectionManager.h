@@ -24,8 +24,8 @@
 
 #include "platform/foundation/VxError.h"
 #include "platform/foundation/VxExport.h"
-#include "platform/linux/VxURLRequest.h"
 #include "platform/foundation/VxValues.h"
+#include "platform/linux/VxURLRequest.h"
 #include "requests/NUCURLRequestGenerator.h"
 
 // Exported error domain; no operation of the client creates errors in it.

@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
     std::printf("peak resident size after the two calls (VmHWM, median)\n");
     for (const Target& t : targets)
         std::printf("  %-36s %8.1f MiB\n", t.label, bench::percentile(t.peakKiB, 0.5) / 1024);
-    std::printf("  ratio diagnosticsd / service that POSTs  %8.2f\n",
-                bench::percentile(targets[0].peakKiB, 0.5) /
-                    bench::percentile(targets[2].peakKiB, 0.5));
+    std::printf(
+        "  ratio diagnosticsd / service that POSTs  %8.2f\n",
+        bench::percentile(targets[0].peakKiB, 0.5) / bench::percentile(targets[2].peakKiB, 0.5));
     return 0;
 }

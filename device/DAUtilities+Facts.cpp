@@ -12,9 +12,9 @@
 
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
-#include "platform/linux/VxDeviceAnswers.h"
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxDeviceAnswers.h"
 
 const char* const DACarrierBundleInfoFile = "Info.json";
 const char* const DACarrierBundleVersionKey = "BundleVersion";

@@ -11,9 +11,9 @@
 
 #include "platform/foundation/VxError.h"
 #include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxValues.h"
 #include "platform/linux/VxURLCredential.h"
 #include "platform/linux/VxURLRequest.h"
-#include "platform/foundation/VxValues.h"
 
 DA_EXPORT extern const char* const NUCRestKitErrorDomain;  // "NUCRestKitErrorDomain"
 

@@ -18,8 +18,8 @@
 #include "platform/foundation/VxError.h"
 #include "platform/foundation/VxExport.h"
 #include "platform/foundation/VxKeyedArchiver.h"
-#include "platform/linux/VxURLRequest.h"
 #include "platform/foundation/VxValues.h"
+#include "platform/linux/VxURLRequest.h"
 
 DA_EXPORT extern const char* const NUCURLRequestErrorDomain;  // "NUCURLRequestErrorDomain"
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/foundation/VxExport.h"
-#include "platform/linux/VxServiceListener.h"
 #include "platform/foundation/VxValues.h"
+#include "platform/linux/VxServiceListener.h"
 
 // The reply callback: "IN_CURRENT_SESSION", a new session identifier, or
 // nothing (an absent text).

@@ -17,8 +17,8 @@
 
 #include "Managers/DALogging.h"
 #include "VxBuildInfo.h"
-#include "platform/linux/VxServiceListener.h"
 #include "platform/foundation/VxValues.h"
+#include "platform/linux/VxServiceListener.h"
 #include "service/DALoggingInit.h"
 #include "service/ServiceDelegate.h"
 

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/linux/VxDirectories.h"
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxDirectories.h"
 #include "platform/linux/VxSystemLog.h"
 
 const char* const VxPreferencesErrorDomain = "VxPreferencesErrorDomain";
