@@ -11,7 +11,7 @@
 #include "model/DADeviceModel.h"
 #include "model/DAStatusObject.h"
 #include "model/TestRecords.h"
-#include "requests/TempFiles.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -35,15 +35,11 @@ std::string compiler() {
     return "c++";
 }
 
-// Runs a shell command; its exit status, with stdout and stderr in `output`.
+// Runs a shell command; its exit code, with stdout and stderr in `output`.
 int run(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
-    return ::pclose(pipe);
+    int code;
+    output = da::test::runCommand(command + " 2>&1", &code);
+    return code;
 }
 
 }  // namespace
@@ -156,10 +152,10 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the example is built without the sanitizer runtime the library needs";
 #endif
-    TempFiles tmp;
-    ASSERT_FALSE(tmp.dir().empty());
+    da::test::TempDir tmp;
+    ASSERT_FALSE(tmp.path().empty());
     // A staged install (DESTDIR) below the configured prefix, as packagers make it.
-    const std::string root = tmp.path("root");
+    const std::string root = tmp / "root";
     std::string output;
     ASSERT_EQ(run("DESTDIR=" + root + " cmake --install " DA_BINARY_DIR, output), 0) << output;
     std::string libDir, includeDir;
@@ -171,7 +167,7 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
     }
     ASSERT_FALSE(libDir.empty());
     ASSERT_FALSE(includeDir.empty());
-    const std::string program = tmp.path("sensor");
+    const std::string program = tmp / "sensor";
     ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + includeDir +
                       " " + kExamples + "Sensor.cpp -o " + program + " -L" + libDir +
                       " -ldiagnostics -Wl,-rpath," + libDir,
