@@ -81,7 +81,7 @@ TEST_F(UploadTest, AcceptedUploadCarriesTheFileAndItsHeadersThenDeletesIt) {
     EXPECT_EQ(r.header("ZET-total-files").value_or(""), "3");
     EXPECT_EQ(r.header("Content-Type").value_or(""), "application/octet-stream");
     EXPECT_FALSE(r.header("Accept"));  // not a generator-built request
-    EXPECT_NE(readAll(dir_ + "/logs/Diagnostics.log").find("[File] < "), std::string::npos);
+    EXPECT_NE(log().find("[File] < "), std::string::npos);
 
     // An empty file under an empty test identifier, with no session yet.
     auto fresh = std::make_shared<DAConnectionManager>();
@@ -125,7 +125,7 @@ TEST_F(UploadTest, RefusedOrRejectedUploadsKeepTheFile) {
         server_->configure(knobs);
         EXPECT_FALSE(upload(*manager, path));
         EXPECT_EQ(server_->requests().size(), 1u);
-        EXPECT_EQ(readAll(path), "payload");
+        EXPECT_EQ(da::test::readFile(path), "payload");
     }
 }
 
@@ -143,7 +143,7 @@ TEST_F(UploadTest, UploadFromTheMainQueueAndLateRepliesAreSafe) {
     server_->configure(R"({"upload":{"delayMs":1500}})");
     EXPECT_FALSE(upload(*impatient, late));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_EQ(readAll(late), "slow server");
+    EXPECT_EQ(da::test::readFile(late), "slow server");
 }
 
 // Progress reports of one upload, by phase, in order.
@@ -203,7 +203,7 @@ TEST_F(UploadTest, EndOfTheWaitCancelsTheTransfer) {
     // late acceptance can delete the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(server_->requests().empty());
-    EXPECT_EQ(readAll(path), bytes);
+    EXPECT_EQ(da::test::readFile(path), bytes);
 }
 
 }  // namespace
