@@ -102,7 +102,7 @@ TEST_F(LocalizationTest, DownloadStaysInAPrivateDirectoryAndReportsProgress) {
     // The shared temporary directory must stay untouched.
     const std::string shared = dir_ + "/shared-tmp";
     fs::create_directory(shared);
-    ::setenv("TMPDIR", shared.c_str(), 1);
+    da::test::ScopedEnv tmpdir("TMPDIR", shared);
     // About 1.5 s of download, one byte every 40 ms.
     server_->configure(R"({"strings":{"trickleMs":40}})");
     std::thread saving([&] { save(*manager); });
@@ -115,7 +115,6 @@ TEST_F(LocalizationTest, DownloadStaysInAPrivateDirectoryAndReportsProgress) {
     EXPECT_EQ(fs::status(staging[0]).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_EQ(std::distance(fs::directory_iterator(staging[0]), {}), 1);  // the download
     saving.join();
-    ::unsetenv("TMPDIR");
 
     EXPECT_EQ(da::test::readFile(table_), kServerTable);
     EXPECT_TRUE(fs::is_empty(shared));
