@@ -24,6 +24,16 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+VxErrorPtr staleError() {
+    return VxError::errorWithDomain("Stale", 1, "left over", "");
+}
+
+DADeviceModelPtr deviceWithId(const char* id) {
+    auto device = DADeviceModel::create();
+    device->setDeviceId(vxstr(id));
+    return device;
+}
+
 class DeviceCallsTest : public ManagerServerTest {
   protected:
     void SetUp() override {
@@ -45,46 +55,47 @@ class DeviceCallsTest : public ManagerServerTest {
         return all.empty() ? da::test::RecordedRequest{} : all.front();
     }
 
+    // Every device call once, for device (or serial number) "A", with the tag
+    // of its error lines; `failed` is true when the call gave nothing.
+    struct Call {
+        const char* tag;
+        std::function<bool(VxErrorPtr*)> failed;
+    };
+    std::vector<Call> everyCall() {
+        auto serials = VxArray::arrayWithObjects({vxstr("A")});
+        auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
+        auto m = manager_;
+        return {
+            {"[Enroll]", [=](VxErrorPtr* e) { return !m->enrollArrayOfDeviceSNs(serials, e); }},
+            {"[Profiles]", [=](VxErrorPtr* e) { return !m->sendProfilesForDevices(devices, e); }},
+            {"[STATUS]", [=](VxErrorPtr* e) { return !m->sendClientStatus(deviceWithId("A"), e); }},
+            {"[Command]", [=](VxErrorPtr* e) { return !m->getCommandForDeviceId(vxstr("A"), e); }},
+            {"[Results]",
+             [=](VxErrorPtr* e) { return !m->sendResultsObject(CJsonModel::create(), e); }},
+        };
+    }
+    // Every call fails and clears the error slot.
+    void expectQuietFailures() {
+        for (const Call& call : everyCall()) {
+            SCOPED_TRACE(call.tag);
+            VxErrorPtr error = staleError();
+            EXPECT_TRUE(call.failed(&error));
+            EXPECT_FALSE(error);
+        }
+    }
+
     DAConnectionManagerPtr manager_;
 };
-
-VxErrorPtr staleError() {
-    return VxError::errorWithDomain("Stale", 1, "left over", "");
-}
-
-DADeviceModelPtr deviceWithId(const char* id) {
-    auto device = DADeviceModel::create();
-    device->setDeviceId(vxstr(id));
-    return device;
-}
 
 }  // namespace
 
 TEST_F(DeviceCallsTest, RefusedInputAndMissingSessionSendNothing) {
-    auto serials = VxArray::arrayWithObjects({vxstr("A")});
-    auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
-    auto results = CJsonModel::create();
-
     // No session yet: every call is refused without an error.
-    VxErrorPtr error = staleError();
-    EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(serials, &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendProfilesForDevices(devices, &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendClientStatus(deviceWithId("A"), &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->getCommandForDeviceId(vxstr("A"), &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendResultsObject(results, &error));
-    EXPECT_FALSE(error);
+    expectQuietFailures();
 
     // With a session, the input checks refuse empty and absent arguments.
     openSession();
-    error = staleError();
+    VxErrorPtr error = staleError();
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(VxArray::array(), &error));
     EXPECT_FALSE(error);
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(nullptr));
@@ -201,42 +212,19 @@ TEST_F(DeviceCallsTest, FailuresCarryTheErrorAndTheCallsErrorTag) {
     openSession();
     server_->configure(R"({"status":403})");
     const std::string description = "Operation Not Allowed";
-    auto serials = VxArray::arrayWithObjects({vxstr("A")});
-    auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
-
-    struct Row {
-        const char* tag;
-        std::function<bool(VxErrorPtr*)> call;  // true when the call failed
-    };
-    const std::vector<Row> rows = {
-        {"[Enroll]", [&](VxErrorPtr* e) { return !manager_->enrollArrayOfDeviceSNs(serials, e); }},
-        {"[Profiles]",
-         [&](VxErrorPtr* e) { return !manager_->sendProfilesForDevices(devices, e); }},
-        {"[STATUS]",
-         [&](VxErrorPtr* e) { return !manager_->sendClientStatus(deviceWithId("A"), e); }},
-        {"[Command]",
-         [&](VxErrorPtr* e) { return !manager_->getCommandForDeviceId(vxstr("A"), e); }},
-        {"[Results]",
-         [&](VxErrorPtr* e) { return !manager_->sendResultsObject(deviceWithId("A"), e); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.tag);
+    for (const Call& call : everyCall()) {
+        SCOPED_TRACE(call.tag);
         VxErrorPtr error;
-        EXPECT_TRUE(row.call(&error));
+        EXPECT_TRUE(call.failed(&error));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->domain(), NUCRestResponseErrorDomain);
         EXPECT_EQ(error->localizedDescription(), description);
-        EXPECT_TRUE(logged(std::string(row.tag) + " <ERROR> " + description + "\n"));
+        EXPECT_TRUE(logged(std::string(call.tag) + " <ERROR> " + description + "\n"));
     }
 
     // A rejected envelope fails without an error and without an error line.
     server_->configure(R"({"status":200,"envelope":"status-empty"})");
     const std::size_t before = log().size();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.tag);
-        VxErrorPtr error = staleError();
-        EXPECT_TRUE(row.call(&error));
-        EXPECT_FALSE(error);
-    }
+    expectQuietFailures();
     EXPECT_EQ(log().find("<ERROR>", before), std::string::npos);
 }
