@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/linux/VxServiceEndpoint.h"
@@ -18,18 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace svc {
-
-std::string makeTempDirectory(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    return ::mkdtemp(pattern.data()) == nullptr ? std::string() : pattern;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void writeFileAtomically(const std::string& path, const std::string& text) {
     std::ofstream(path + ".tmp", std::ios::binary | std::ios::trunc) << text;
@@ -68,7 +55,7 @@ bool processGone(pid_t pid) {
 }
 
 ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
-    : directory_(makeTempDirectory("da-service")), preferences_(directory_ + "/prefs") {
+    : directory_(tmp_.path()), preferences_(directory_ + "/prefs") {
     if (!bus_.ok()) {
         error_ = "private bus: " + bus_.error();
         return;
@@ -95,8 +82,6 @@ ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
 ServiceHarness::~ServiceHarness() {
     stopService();
     bus_.shutdown();
-    std::error_code ec;
-    if (!directory_.empty()) std::filesystem::remove_all(directory_, ec);
 }
 
 void ServiceHarness::setPreference(const std::string& key, const Id& value) {
