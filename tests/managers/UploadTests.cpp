@@ -31,8 +31,7 @@ struct ImpatientManager : DAConnectionManager {
 class UploadTest : public ManagerServerTest {
   protected:
     std::string file(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-        return dir_ + "/" + name;
+        return tmp_.write(name, bytes);
     }
     bool upload(DAConnectionManager& manager, const std::string& path, const char* sequence = "1",
                 const char* test = "T1", const char* data = "D1") {
