@@ -88,28 +88,19 @@ class TestServer {
                     return sink.write("x", 1);
                 });
         });
-        // ?n=N bytes, generated, with their Content-Length or (?chunked=1) without.
+        // ?n=N bytes, with their Content-Length or (?chunked=1) without.
         server_.Get("/bytes", [](const httplib::Request& req, httplib::Response& res) {
             const std::size_t n = std::stoul(req.get_param_value("n"));
-            auto write = [n](std::size_t offset, httplib::DataSink& sink) {
-                static const std::string block(65536, 'b');
-                const std::size_t k = std::min(block.size(), n - offset);
-                return sink.write(block.data(), k);
-            };
-            if (req.has_param("chunked")) {
-                res.set_chunked_content_provider(
-                    "text/plain", [n, write](std::size_t offset, httplib::DataSink& sink) {
-                        if (offset < n) return write(offset, sink);
-                        sink.done();
-                        return true;
-                    });
-            } else {
-                res.set_content_provider(
-                    n, "text/plain",
-                    [write](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        return write(offset, sink);
-                    });
-            }
+            if (!req.has_param("chunked"))
+                return res.set_content(std::string(n, 'b'), "text/plain");
+            res.set_chunked_content_provider(
+                "text/plain", [n](std::size_t offset, httplib::DataSink& sink) {
+                    static const std::string block(65536, 'b');
+                    if (offset < n)
+                        return sink.write(block.data(), std::min(block.size(), n - offset));
+                    sink.done();
+                    return true;
+                });
         });
         // Reads the body at ?rate=N bytes a second and answers with its length.
         server_.Post("/slowread", [](const httplib::Request& req, httplib::Response& res,
