@@ -46,14 +46,6 @@ long residentKiB(pid_t pid) {
     return -1;
 }
 
-bool processGone(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return true;
-    std::string field, name, state;
-    stat >> field >> name >> state;
-    return state == "Z" || state == "X";
-}
-
 ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
     : directory_(tmp_.path()), preferences_(directory_ + "/prefs") {
     if (!bus_.ok()) {

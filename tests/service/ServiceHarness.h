@@ -21,6 +21,7 @@ namespace svc {
 inline constexpr const char* kDomain = "com.tarvo.Diagnostics";
 inline constexpr std::chrono::seconds kCallTimeout{20};
 
+using da::test::processGone;
 using da::test::readFile;
 // Writes through a temporary file and a rename, so readers see the old or the new text.
 void writeFileAtomically(const std::string& path, const std::string& text);
@@ -28,8 +29,6 @@ void writeFileAtomically(const std::string& path, const std::string& text);
 int unusedLoopbackPort();
 // Resident set size of a process in KiB, or -1.
 long residentKiB(pid_t pid);
-// True when the process no longer runs (gone or a zombie).
-bool processGone(pid_t pid);
 
 class ServiceHarness {
   public:

@@ -86,6 +86,13 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
+// True when the process no longer runs (gone, or a zombie waiting to be reaped).
+inline bool processGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field, name, state;
+    return !(stat >> field >> name >> state) || state == "Z" || state == "X";
+}
+
 // Runs a shell command; its standard output, and its exit code (-1 when it did
 // not exit on its own) in `exitCode`.
 inline std::string runCommand(const std::string& command, int* exitCode = nullptr) {
