@@ -97,38 +97,33 @@ TEST(BodyStream, PartsInOrderAndLifecycle) {
 TEST(BodyStream, ManySmallPartsReadInEveryCut) {
     da::test::TempDir dir;
     const std::string file = dir.write("f.txt", "from a file");
-    auto build = [&] {
+    // Forty parts: text bodies, file bodies, no body source (an empty body) and
+    // no header fields; `expected` gets the bytes they make.
+    auto build = [&](std::string* expected) {
         auto stream = std::make_shared<NUCMultipartBodyStream>();
         for (int i = 0; i < 40; ++i) {
-            const std::string name = "p" + std::to_string(i);
-            if (i % 7 == 3)
+            const std::string name = "p" + std::to_string(i), text = std::string(i % 5, 'x') + name;
+            if (i % 7 == 3) {
                 stream->appendHTTPBodyPart(part(name, VxURL::fileURLWithPath(file), 11));
-            else if (i % 7 == 5)  // no body source: an empty body
+                *expected += expectedPart(name, "from a file", i == 0);
+            } else if (i % 7 == 5) {
                 stream->appendHTTPBodyPart(part(name, nullptr, 0));
-            else if (i % 7 == 6)  // no header fields
+                *expected += expectedPart(name, "", i == 0);
+            } else if (i % 7 == 6) {
                 stream->appendHTTPBodyPart(std::make_shared<NUCMultiPart>(
                     4, nullptr, VxData::dataWithString(name), name.size(), vxstr("BND")));
-            else
-                stream->appendHTTPBodyPart(textPart(name, std::string(i % 5, 'x') + name));
+                *expected += std::string(i == 0 ? "" : "\r\n") + "--BND\r\n" + name;
+            } else {
+                stream->appendHTTPBodyPart(textPart(name, text));
+                *expected += expectedPart(name, text, i == 0);
+            }
         }
+        *expected += "\r\n--BND--\r\n";
         return stream;
     };
-    std::string expected;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "p" + std::to_string(i);
-        if (i % 7 == 3)
-            expected += expectedPart(name, "from a file", i == 0);
-        else if (i % 7 == 5)
-            expected += expectedPart(name, "", i == 0);
-        else if (i % 7 == 6)
-            expected += std::string(i == 0 ? "" : "\r\n") + "--BND\r\n" + name;
-        else
-            expected += expectedPart(name, std::string(i % 5, 'x') + name, i == 0);
-    }
-    expected += "\r\n--BND--\r\n";
-
     for (std::size_t cut = 1; cut <= 97; cut += 3) {
-        auto stream = build();
+        std::string expected;
+        auto stream = build(&expected);
         stream->open();
         ASSERT_EQ(stream->contentLength(), expected.size());
         EXPECT_EQ(drain(*stream, cut), expected) << "reads of " << cut << " bytes";
