@@ -43,14 +43,14 @@ class DeviceCallsTest : public ManagerServerTest {
 
     // Opens a session "S-1" and forgets the session request.
     void openSession() {
-        server_->configure(R"({"sessionId":"S-1"})");
+        server().configure(R"({"sessionId":"S-1"})");
         ASSERT_TRUE(manager_->sessionForSerialNumber(vxstr("SERIAL000123")));
-        server_->reset();
+        server().reset();
     }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
     // The single request the server received since the last reset.
     da::test::RecordedRequest onlyRequest() const {
-        auto all = server_->requests();
+        auto all = server().requests();
         EXPECT_EQ(all.size(), 1u);
         return all.empty() ? da::test::RecordedRequest{} : all.front();
     }
@@ -105,7 +105,7 @@ TEST_F(DeviceCallsTest, RefusedInputAndMissingSessionSendNothing) {
     error = staleError();
     EXPECT_FALSE(manager_->sendResultsObject(nullptr, &error));
     EXPECT_FALSE(error);
-    EXPECT_TRUE(server_->requests().empty());
+    EXPECT_TRUE(server().requests().empty());
     EXPECT_FALSE(logged("[Enroll] >"));
     EXPECT_FALSE(logged("[Command] >"));
     // The status call traces before anything else, even when it is refused.
@@ -131,8 +131,8 @@ TEST_F(DeviceCallsTest, EnrolmentAndProfiles) {
 
     // Three devices, one without any stored property: two profiles are sent,
     // three are counted.
-    server_->reset();
-    server_->configure(R"({"members":{"devices":{"A":1,"B":2}}})");
+    server().reset();
+    server().configure(R"({"members":{"devices":{"A":1,"B":2}}})");
     auto profiles =
         VxArray::arrayWithObjects({deviceWithId("A"), DADeviceModel::create(), deviceWithId("B")});
     devices = manager_->sendProfilesForDevices(profiles, &error);
@@ -149,7 +149,7 @@ TEST_F(DeviceCallsTest, EnrolmentAndProfiles) {
     EXPECT_TRUE(logged("[Enroll] < Devices IDs: A: 1B: 2\n"));
 
     // An accepted reply without a "devices" object is a success with nothing.
-    server_->configure(R"({"members":{"devices":null}})");
+    server().configure(R"({"members":{"devices":null}})");
     error = staleError();
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(serials, &error));
     EXPECT_FALSE(error);
@@ -163,7 +163,7 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
     device->setClientStatus(vxstr("Running"));
     device->setCurrentTest(vxstr("T1"));
     device->setProgress(VxNumber::numberWithInt(50));
-    server_->configure(R"({"clientstatus":{"members":{"statusResponse":
+    server().configure(R"({"clientstatus":{"members":{"statusResponse":
         {"deviceId":"dev-1","command":"Stop","testId":7,"progress":40}}}})");
     VxErrorPtr error = staleError();
     DACommandResponsePtr status = manager_->sendClientStatus(device, &error);
@@ -181,8 +181,8 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
     // The command poll: a GET with both identifiers and no body; the whole reply
     // fills the command response.
-    server_->reset();
-    server_->configure(R"({"command":{"members":{"command":"RunTest","testId":3}}})");
+    server().reset();
+    server().configure(R"({"command":{"members":{"command":"RunTest","testId":3}}})");
     DACommandResponsePtr command = manager_->getCommandForDeviceId(vxstr("dev-1"), &error);
     EXPECT_FALSE(error);
     ASSERT_TRUE(command);
@@ -199,7 +199,7 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
     // Results: an empty record still goes out as an empty object; the trace shows
     // the reply's top-level "code", not the status code.
-    server_->reset();
+    server().reset();
     EXPECT_TRUE(manager_->sendResultsObject(CJsonModel::create(), &error));
     EXPECT_FALSE(error);
     request = onlyRequest();
@@ -210,7 +210,7 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
 TEST_F(DeviceCallsTest, FailuresCarryTheErrorAndTheCallsErrorTag) {
     openSession();
-    server_->configure(R"({"status":403})");
+    server().configure(R"({"status":403})");
     const std::string description = "Operation Not Allowed";
     for (const Call& call : everyCall()) {
         SCOPED_TRACE(call.tag);
@@ -223,7 +223,7 @@ TEST_F(DeviceCallsTest, FailuresCarryTheErrorAndTheCallsErrorTag) {
     }
 
     // A rejected envelope fails without an error and without an error line.
-    server_->configure(R"({"status":200,"envelope":"status-empty"})");
+    server().configure(R"({"status":200,"envelope":"status-empty"})");
     const std::size_t before = log().size();
     expectQuietFailures();
     EXPECT_EQ(log().find("<ERROR>", before), std::string::npos);

@@ -43,17 +43,17 @@ class LocalizationTest : public ManagerServerTest {
 TEST_F(LocalizationTest, TableIsStoredAndBaseDirectoryRecreated) {
     auto manager = std::make_shared<DAConnectionManager>();
     // The base URL is read at call time, here without its trailing "/".
-    std::string base = server_->baseURL();
+    std::string base = server().baseURL();
     prefs("CustomServerURL", vxstr(base.substr(0, base.size() - 1)));
     EXPECT_NE(save(*manager).find("Couldn't remove localization bundle: "), std::string::npos);
     EXPECT_EQ(da::test::readFile(table_), kServerTable);
-    auto requests = server_->requests();
+    auto requests = server().requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/kelo/v1.01/assets/strings");
 
     // A second call replaces the whole directory and stores the body as sent.
     std::ofstream(dir_ + "/App.bundle/Base.lproj/Stale.strings") << "old";
-    server_->configure(R"({"strings":{"body":"raw","rawBody":"\"A\" = \"\u00e9\";"}})");
+    server().configure(R"({"strings":{"body":"raw","rawBody":"\"A\" = \"\u00e9\";"}})");
     EXPECT_EQ(save(*manager).find("Couldn't remove"), std::string::npos);
     EXPECT_EQ(da::test::readFile(table_), "\"A\" = \"\xc3\xa9\";");
     for (const auto& entry : fs::directory_iterator(dir_ + "/App.bundle"))  // no staging left
@@ -70,9 +70,9 @@ TEST_F(LocalizationTest, FailedDownloadsKeepTheCurrentTable) {
     for (const char* knobs : {R"({"strings":{"status":500,"body":"raw","rawBody":"<html>"}})",
                               R"({"strings":{"drop":true}})", ""}) {
         SCOPED_TRACE(knobs);
-        server_->reset();
+        server().reset();
         if (*knobs)
-            server_->configure(knobs);
+            server().configure(knobs);
         else
             prefs("CustomServerURL", vxstr("http://127.0.0.1:9/kelo/v1.01/"));
         EXPECT_NE(save(*manager).find("Localization bundle: "), std::string::npos);
@@ -82,7 +82,7 @@ TEST_F(LocalizationTest, FailedDownloadsKeepTheCurrentTable) {
 
 TEST_F(LocalizationTest, SlowDownloadLandsAfterTheCallReturns) {
     auto manager = std::make_shared<DAConnectionManager>();
-    server_->configure(R"({"strings":{"delayMs":7000}})");
+    server().configure(R"({"strings":{"delayMs":7000}})");
     save(*manager);
     EXPECT_FALSE(fs::exists(table_));  // the call stopped waiting after 5 seconds
     for (int i = 0; i < 100 && !fs::exists(table_); ++i)
@@ -104,7 +104,7 @@ TEST_F(LocalizationTest, DownloadStaysInAPrivateDirectoryAndReportsProgress) {
     fs::create_directory(shared);
     da::test::ScopedEnv tmpdir("TMPDIR", shared);
     // About 1.5 s of download, one byte every 40 ms.
-    server_->configure(R"({"strings":{"trickleMs":40}})");
+    server().configure(R"({"strings":{"trickleMs":40}})");
     std::thread saving([&] { save(*manager); });
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     std::vector<fs::path> staging;
@@ -151,7 +151,7 @@ TEST_F(LocalizationTest, FullDiskIsLoggedWithItsCause) {
     ASSERT_EQ(da::test::readFile(table), kServerTable);
 
     // A table larger than the whole file system.
-    server_->configure(R"({"strings":{"replyBytes":262144}})");
+    server().configure(R"({"strings":{"replyBytes":262144}})");
     const std::size_t from = log().size();
     manager->saveLocalizationToBundleURL(bundle);
     const std::string lines = log().substr(from);

@@ -16,12 +16,7 @@
 
 class ManagerServerTest : public ::testing::Test {
   protected:
-    static inline da::test::ReferenceServer* server_ = nullptr;
-    static void SetUpTestSuite() { server_ = new da::test::ReferenceServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
+    static da::test::ReferenceServer& server() { return da::test::ReferenceServer::shared(); }
 
     // `logLevel` is the log-file level ("DALogLevel"); nothing goes to stderr.
     void setUpAgent(int logLevel) {
@@ -32,8 +27,8 @@ class ManagerServerTest : public ::testing::Test {
         DALoggingInit();
         prefs("DALogLevel", VxNumber::numberWithInt(logLevel));
         prefs("Server", VxNumber::numberWithInt(5));
-        prefs("CustomServerURL", vxstr(server_->baseURL()));
-        server_->reset();
+        prefs("CustomServerURL", vxstr(server().baseURL()));
+        server().reset();
     }
     void SetUp() override { setUpAgent(7); }
     void TearDown() override {

@@ -35,12 +35,6 @@ constexpr const char* kSerial = "SERIAL000123";
 
 class AvailabilityTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = new da::test::ReferenceServer(); }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-
     void SetUp() override {
         ASSERT_TRUE(harness.error().empty()) << harness.error();
         server().reset();
@@ -48,7 +42,7 @@ class AvailabilityTest : public ::testing::Test {
         harness.setSerialNumber(kSerial);
     }
 
-    static da::test::ReferenceServer& server() { return *server_; }
+    static da::test::ReferenceServer& server() { return da::test::ReferenceServer::shared(); }
 
     // The reply of one request; fails the test when the bus call itself failed.
     std::optional<std::string> ask() {
@@ -64,10 +58,7 @@ class AvailabilityTest : public ::testing::Test {
     }
 
     svc::ServiceHarness harness;
-    static da::test::ReferenceServer* server_;
 };
-
-da::test::ReferenceServer* AvailabilityTest::server_ = nullptr;
 
 TEST_F(AvailabilityTest, ReplyComparesTheServersSessionWithTheStoredOne) {
     server().configure(R"({"sessionId":"Sess-ABC-1"})");

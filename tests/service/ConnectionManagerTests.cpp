@@ -22,7 +22,6 @@ constexpr const char* kSerial = "SERIAL000123";
 
 class ConnectionManagerTest : public ManagerServerTest {
   protected:
-    static da::test::ReferenceServer& server() { return *server_; }
     // A manager created now (the set-up points "Server" 5 at the reference server).
     static DAConnectionManagerPtr managerForServer() {
         return std::make_shared<DAConnectionManager>();
