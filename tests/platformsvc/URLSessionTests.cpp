@@ -152,17 +152,12 @@ VxMutableURLRequestPtr request(const std::string& url) {
     return VxMutableURLRequest::requestWithURL(VxURL::URLWithString(url));
 }
 
-// A socket bound to a free loopback port, and its URL.
-int boundSocket(std::string* url) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        ADD_FAILURE() << "no loopback port";
-    *url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+// A socket bound to a free loopback port (listening, when asked), and its URL.
+int boundSocket(std::string* url, bool listening = false) {
+    int port;
+    int fd = da::test::loopbackSocket(&port, listening);
+    if (port == 0) ADD_FAILURE() << "no loopback port";
+    *url = "http://127.0.0.1:" + std::to_string(port) + "/";
     return fd;
 }
 // Sends a request that must fail, and returns its error.
@@ -330,8 +325,7 @@ TEST(URLSession, TransportFailuresHaveTheirURLErrorCodes) {
 
     // A server that accepts and closes without replying: the connection was lost.
     std::string droppingURL;
-    int listener = boundSocket(&droppingURL);
-    ASSERT_EQ(listen(listener, 1), 0);
+    int listener = boundSocket(&droppingURL, true);
     std::thread closer([listener] {
         int c = accept(listener, nullptr, nullptr);
         char buf[4096];

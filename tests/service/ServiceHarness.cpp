@@ -1,9 +1,6 @@
 #include "service/ServiceHarness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -24,17 +21,8 @@ void writeFileAtomically(const std::string& path, const std::string& text) {
 }
 
 int unusedLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
+    int port;
+    ::close(da::test::loopbackSocket(&port));
     return port;
 }
 

@@ -2,7 +2,10 @@
 // What many tests set up around the code under test: a private temporary
 // directory, small files, scoped environment variables and shell commands.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +88,22 @@ class ScopedEnv {
     std::string name_;
     std::optional<std::string> old_;
 };
+
+// A TCP socket bound to a free loopback port (and listening, when asked), or
+// -1; the port in `port`, 0 when there is none.
+inline int loopbackSocket(int* port, bool listening = false) {
+    *port = 0;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        (!listening || ::listen(fd, 16) == 0) &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        *port = ntohs(address.sin_port);
+    return fd;
+}
 
 // True when the process no longer runs (gone, or a zombie waiting to be reaped).
 inline bool processGone(pid_t pid) {
