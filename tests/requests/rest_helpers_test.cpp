@@ -5,14 +5,13 @@
 
 #include "platform/foundation/VxStream.h"
 #include "requests/NUCRestKit.h"
+#include "support/RequestHelpers.h"
 #include "support/TestEnv.h"
 
 namespace {
 
-std::string header(const VxURLRequestPtr& r, std::string_view name) {
-    auto v = r ? r->valueForHTTPHeaderField(name) : nullptr;
-    return v ? v->str() : "<none>";
-}
+using da::test::header;
+
 std::string text(const VxStringPtr& s) {
     return s ? s->str() : "<nothing>";
 }
