@@ -9,13 +9,12 @@
 
 #include "mime/NUCMimeTypes.h"
 #include "platform/linux/VxUniformTypes.h"
+#include "support/RequestHelpers.h"
 #include "support/TestEnv.h"
 
 namespace {
 
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : std::string("<nothing>");
-}
+using da::test::text;
 
 std::string mimeFor(const char* extension) {
     return text(NUCMimeTypes::mimeTypeForFileExtension(vxstr(extension)));

@@ -11,10 +11,8 @@
 namespace {
 
 using da::test::header;
+using da::test::text;
 
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : "<nothing>";
-}
 VxDictionaryPtr table(std::initializer_list<std::pair<const char*, Id>> entries) {
     auto d = VxMutableDictionary::dictionary();
     for (auto& [k, v] : entries) d->setObject(v, vxstr(k));
