@@ -14,6 +14,7 @@
 #include "platform/linux/VxServiceClient.h"
 #include "platform/linux/VxServiceListener.h"
 #include "support/PrivateBus.h"
+#include "support/TestEnv.h"
 
 using namespace std::chrono_literals;
 
@@ -32,11 +33,7 @@ bool eventually(Predicate predicate) {
 
 // A process that has ended (or is only waiting to be reaped) within the bound.
 bool goneSoon(pid_t pid) {
-    return eventually([pid] {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string pidField, name, state;
-        return !(stat >> pidField >> name >> state) || state == "Z" || state == "X";
-    });
+    return eventually([pid] { return da::test::processGone(pid); });
 }
 
 class ServiceListenerTest : public ::testing::Test {
@@ -168,24 +165,6 @@ TEST_F(ServiceListenerTest, HandlerFaultsBecomeErrorRepliesNotHangs) {
     }
 }
 
-TEST_F(ServiceListenerTest, OrdinaryBusToolsSeeAnArrayOfZeroOrOneString) {
-    const std::string busctl = "timeout 10 busctl --address=" + bus.address() + " call " +
-                               VxServiceEndpoint::kDefaultBusName + " " +
-                               VxServiceEndpoint::kDefaultObjectPath + " " +
-                               VxServiceEndpoint::kDefaultInterfaceName + " ";
-    auto run = [](const std::string& command) {
-        std::string output;
-        FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-        if (pipe == nullptr) return std::string("popen failed");
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        ::pclose(pipe);
-        return output;
-    };
-    EXPECT_EQ(run(busctl + "checkAvailabilityWithReply"), "as 1 \"call 1\"\n");
-    EXPECT_EQ(run(busctl + "absentWithReply"), "as 0\n");
-}
-
 TEST_F(ServiceListenerTest, ServiceEndsWithStopOrWithTheBus) {
     VxServiceClient client(bus.address());
     auto pid = [&] {
@@ -209,14 +188,10 @@ TEST_F(ServiceListenerTest, ServiceEndsWithStopOrWithTheBus) {
 }
 
 TEST(BusChoice, FollowsActivationThenDaBusThenTheSessionAddress) {
-    const char* names[] = {"DBUS_STARTER_ADDRESS", "DA_BUS", "DBUS_SESSION_BUS_ADDRESS",
-                           "XDG_RUNTIME_DIR"};
-    const char* values[] = {"unix:path=/starter", "system", "unix:path=/session", "/run/user/7"};
-    std::optional<std::string> saved[4];
-    for (int n = 0; n < 4; ++n) {
-        if (const char* value = std::getenv(names[n])) saved[n] = value;
-        ::setenv(names[n], values[n], 1);
-    }
+    // (Each variable is restored when the test ends, also after the unsets below.)
+    da::test::ScopedEnv starter("DBUS_STARTER_ADDRESS", "unix:path=/starter"),
+        daBus("DA_BUS", "system"), session("DBUS_SESSION_BUS_ADDRESS", "unix:path=/session"),
+        runtime("XDG_RUNTIME_DIR", "/run/user/7");
 
     EXPECT_EQ(vxChooseBus("unix:path=/explicit", true).address, "unix:path=/explicit");
     EXPECT_EQ(vxChooseBus("", true).address, "unix:path=/starter");
@@ -232,8 +207,6 @@ TEST(BusChoice, FollowsActivationThenDaBusThenTheSessionAddress) {
     std::string error;
     EXPECT_FALSE(vxCheckAvailability("", 1s, &error).has_value());
     EXPECT_EQ(error, none.error);
-    for (int n = 0; n < 4; ++n)
-        saved[n] ? ::setenv(names[n], saved[n]->c_str(), 1) : ::unsetenv(names[n]);
 }
 
 TEST(ServiceListenerInProcess, ReportsATakenNameAndStopsOnRequest) {

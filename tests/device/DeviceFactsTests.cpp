@@ -2,74 +2,40 @@
 // the assembled device record, driven by an answers file and a private sysfs
 // root in a temporary directory.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
 #include "platform/foundation/VxJSON.h"
+#include "support/TestEnv.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Sets an environment variable for the scope, restoring the old value.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = ::getenv(name)) old_ = old, hadOld_ = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (hadOld_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
-
-void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
+using da::test::ScopedEnv;
+using da::test::writeFile;
 
 class DeviceFactsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = fs::temp_directory_path() /
-               ("da-facts-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(dir_ / "sys");
-        sysroot_ = std::make_unique<ScopedEnv>("DA_SYSFS_ROOT", (dir_ / "sys").string());
-    }
-    void TearDown() override {
-        answers_.reset();
-        sysroot_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void SetUp() override { fs::create_directories(dir_ / "sys"); }
     // Every answer comes from this JSON object (null entries mean "no answer").
     void useAnswers(const std::string& json) {
         static std::atomic<int> counter{0};
-        fs::path file = dir_ / ("answers-" + std::to_string(++counter) + ".json");
-        writeFile(file, json);
+        const std::string file = tmp_.write("answers-" + std::to_string(++counter) + ".json", json);
         answers_.reset();  // restore first, so the new value is the one left set
-        answers_ = std::make_unique<ScopedEnv>("DA_DEVICE_ANSWERS", file.string());
+        answers_ = std::make_unique<ScopedEnv>("DA_DEVICE_ANSWERS", file);
     }
 
-    fs::path dir_;
-    std::unique_ptr<ScopedEnv> sysroot_, answers_;
+    da::test::TempDir tmp_;
+    const fs::path dir_ = tmp_.path();
+    ScopedEnv sysroot_{"DA_SYSFS_ROOT", tmp_ / "sys"};
+    std::unique_ptr<ScopedEnv> answers_;
 };
 
 // Every question key, answered with null: no fact reaches the record from the

@@ -24,30 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-class DeviceCallsTest : public ManagerServerTest {
-  protected:
-    void SetUp() override {
-        setUpAgent(6);
-        manager_ = std::make_shared<DAConnectionManager>();
-    }
-
-    // Opens a session "S-1" and forgets the session request.
-    void openSession() {
-        server_->configure(R"({"sessionId":"S-1"})");
-        ASSERT_TRUE(manager_->sessionForSerialNumber(vxstr("SERIAL000123")));
-        server_->reset();
-    }
-    bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
-    // The single request the server received since the last reset.
-    da::test::RecordedRequest onlyRequest() const {
-        auto all = server_->requests();
-        EXPECT_EQ(all.size(), 1u);
-        return all.empty() ? da::test::RecordedRequest{} : all.front();
-    }
-
-    DAConnectionManagerPtr manager_;
-};
-
 VxErrorPtr staleError() {
     return VxError::errorWithDomain("Stale", 1, "left over", "");
 }
@@ -58,33 +34,68 @@ DADeviceModelPtr deviceWithId(const char* id) {
     return device;
 }
 
+class DeviceCallsTest : public ManagerServerTest {
+  protected:
+    void SetUp() override {
+        setUpAgent(6);
+        manager_ = std::make_shared<DAConnectionManager>();
+    }
+
+    // Opens a session "S-1" and forgets the session request.
+    void openSession() {
+        server().configure(R"({"sessionId":"S-1"})");
+        ASSERT_TRUE(manager_->sessionForSerialNumber(vxstr("SERIAL000123")));
+        server().reset();
+    }
+    bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
+    // The single request the server received since the last reset.
+    da::test::RecordedRequest onlyRequest() const {
+        auto all = server().requests();
+        EXPECT_EQ(all.size(), 1u);
+        return all.empty() ? da::test::RecordedRequest{} : all.front();
+    }
+
+    // Every device call once, for device (or serial number) "A", with the tag
+    // of its error lines; `failed` is true when the call gave nothing.
+    struct Call {
+        const char* tag;
+        std::function<bool(VxErrorPtr*)> failed;
+    };
+    std::vector<Call> everyCall() {
+        auto serials = VxArray::arrayWithObjects({vxstr("A")});
+        auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
+        auto m = manager_;
+        return {
+            {"[Enroll]", [=](VxErrorPtr* e) { return !m->enrollArrayOfDeviceSNs(serials, e); }},
+            {"[Profiles]", [=](VxErrorPtr* e) { return !m->sendProfilesForDevices(devices, e); }},
+            {"[STATUS]", [=](VxErrorPtr* e) { return !m->sendClientStatus(deviceWithId("A"), e); }},
+            {"[Command]", [=](VxErrorPtr* e) { return !m->getCommandForDeviceId(vxstr("A"), e); }},
+            {"[Results]",
+             [=](VxErrorPtr* e) { return !m->sendResultsObject(CJsonModel::create(), e); }},
+        };
+    }
+    // Every call fails and clears the error slot.
+    void expectQuietFailures() {
+        for (const Call& call : everyCall()) {
+            SCOPED_TRACE(call.tag);
+            VxErrorPtr error = staleError();
+            EXPECT_TRUE(call.failed(&error));
+            EXPECT_FALSE(error);
+        }
+    }
+
+    DAConnectionManagerPtr manager_;
+};
+
 }  // namespace
 
 TEST_F(DeviceCallsTest, RefusedInputAndMissingSessionSendNothing) {
-    auto serials = VxArray::arrayWithObjects({vxstr("A")});
-    auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
-    auto results = CJsonModel::create();
-
     // No session yet: every call is refused without an error.
-    VxErrorPtr error = staleError();
-    EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(serials, &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendProfilesForDevices(devices, &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendClientStatus(deviceWithId("A"), &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->getCommandForDeviceId(vxstr("A"), &error));
-    EXPECT_FALSE(error);
-    error = staleError();
-    EXPECT_FALSE(manager_->sendResultsObject(results, &error));
-    EXPECT_FALSE(error);
+    expectQuietFailures();
 
     // With a session, the input checks refuse empty and absent arguments.
     openSession();
-    error = staleError();
+    VxErrorPtr error = staleError();
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(VxArray::array(), &error));
     EXPECT_FALSE(error);
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(nullptr));
@@ -94,7 +105,7 @@ TEST_F(DeviceCallsTest, RefusedInputAndMissingSessionSendNothing) {
     error = staleError();
     EXPECT_FALSE(manager_->sendResultsObject(nullptr, &error));
     EXPECT_FALSE(error);
-    EXPECT_TRUE(server_->requests().empty());
+    EXPECT_TRUE(server().requests().empty());
     EXPECT_FALSE(logged("[Enroll] >"));
     EXPECT_FALSE(logged("[Command] >"));
     // The status call traces before anything else, even when it is refused.
@@ -120,8 +131,8 @@ TEST_F(DeviceCallsTest, EnrolmentAndProfiles) {
 
     // Three devices, one without any stored property: two profiles are sent,
     // three are counted.
-    server_->reset();
-    server_->configure(R"({"members":{"devices":{"A":1,"B":2}}})");
+    server().reset();
+    server().configure(R"({"members":{"devices":{"A":1,"B":2}}})");
     auto profiles =
         VxArray::arrayWithObjects({deviceWithId("A"), DADeviceModel::create(), deviceWithId("B")});
     devices = manager_->sendProfilesForDevices(profiles, &error);
@@ -138,7 +149,7 @@ TEST_F(DeviceCallsTest, EnrolmentAndProfiles) {
     EXPECT_TRUE(logged("[Enroll] < Devices IDs: A: 1B: 2\n"));
 
     // An accepted reply without a "devices" object is a success with nothing.
-    server_->configure(R"({"members":{"devices":null}})");
+    server().configure(R"({"members":{"devices":null}})");
     error = staleError();
     EXPECT_FALSE(manager_->enrollArrayOfDeviceSNs(serials, &error));
     EXPECT_FALSE(error);
@@ -152,7 +163,7 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
     device->setClientStatus(vxstr("Running"));
     device->setCurrentTest(vxstr("T1"));
     device->setProgress(VxNumber::numberWithInt(50));
-    server_->configure(R"({"clientstatus":{"members":{"statusResponse":
+    server().configure(R"({"clientstatus":{"members":{"statusResponse":
         {"deviceId":"dev-1","command":"Stop","testId":7,"progress":40}}}})");
     VxErrorPtr error = staleError();
     DACommandResponsePtr status = manager_->sendClientStatus(device, &error);
@@ -170,8 +181,8 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
     // The command poll: a GET with both identifiers and no body; the whole reply
     // fills the command response.
-    server_->reset();
-    server_->configure(R"({"command":{"members":{"command":"RunTest","testId":3}}})");
+    server().reset();
+    server().configure(R"({"command":{"members":{"command":"RunTest","testId":3}}})");
     DACommandResponsePtr command = manager_->getCommandForDeviceId(vxstr("dev-1"), &error);
     EXPECT_FALSE(error);
     ASSERT_TRUE(command);
@@ -188,7 +199,7 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
     // Results: an empty record still goes out as an empty object; the trace shows
     // the reply's top-level "code", not the status code.
-    server_->reset();
+    server().reset();
     EXPECT_TRUE(manager_->sendResultsObject(CJsonModel::create(), &error));
     EXPECT_FALSE(error);
     request = onlyRequest();
@@ -199,44 +210,21 @@ TEST_F(DeviceCallsTest, StatusCommandAndResults) {
 
 TEST_F(DeviceCallsTest, FailuresCarryTheErrorAndTheCallsErrorTag) {
     openSession();
-    server_->configure(R"({"status":403})");
+    server().configure(R"({"status":403})");
     const std::string description = "Operation Not Allowed";
-    auto serials = VxArray::arrayWithObjects({vxstr("A")});
-    auto devices = VxArray::arrayWithObjects({deviceWithId("A")});
-
-    struct Row {
-        const char* tag;
-        std::function<bool(VxErrorPtr*)> call;  // true when the call failed
-    };
-    const std::vector<Row> rows = {
-        {"[Enroll]", [&](VxErrorPtr* e) { return !manager_->enrollArrayOfDeviceSNs(serials, e); }},
-        {"[Profiles]",
-         [&](VxErrorPtr* e) { return !manager_->sendProfilesForDevices(devices, e); }},
-        {"[STATUS]",
-         [&](VxErrorPtr* e) { return !manager_->sendClientStatus(deviceWithId("A"), e); }},
-        {"[Command]",
-         [&](VxErrorPtr* e) { return !manager_->getCommandForDeviceId(vxstr("A"), e); }},
-        {"[Results]",
-         [&](VxErrorPtr* e) { return !manager_->sendResultsObject(deviceWithId("A"), e); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.tag);
+    for (const Call& call : everyCall()) {
+        SCOPED_TRACE(call.tag);
         VxErrorPtr error;
-        EXPECT_TRUE(row.call(&error));
+        EXPECT_TRUE(call.failed(&error));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->domain(), NUCRestResponseErrorDomain);
         EXPECT_EQ(error->localizedDescription(), description);
-        EXPECT_TRUE(logged(std::string(row.tag) + " <ERROR> " + description + "\n"));
+        EXPECT_TRUE(logged(std::string(call.tag) + " <ERROR> " + description + "\n"));
     }
 
     // A rejected envelope fails without an error and without an error line.
-    server_->configure(R"({"status":200,"envelope":"status-empty"})");
+    server().configure(R"({"status":200,"envelope":"status-empty"})");
     const std::size_t before = log().size();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.tag);
-        VxErrorPtr error = staleError();
-        EXPECT_TRUE(row.call(&error));
-        EXPECT_FALSE(error);
-    }
+    expectQuietFailures();
     EXPECT_EQ(log().find("<ERROR>", before), std::string::npos);
 }

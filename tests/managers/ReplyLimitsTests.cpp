@@ -37,7 +37,7 @@ TEST_F(ReplyLimitsTest, TricklingReplyIsAbandonedAtTheRequestTimeout) {
     auto manager = std::make_shared<DAConnectionManager>();
     manager->dacRequestGenerator()->setTimeoutInterval(1.0);
     // About 60 bytes at one per 100 ms: bytes keep coming for six seconds.
-    server_->configure(R"({"session":{"trickleMs":100}})");
+    server().configure(R"({"session":{"trickleMs":100}})");
     VxErrorPtr error;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(manager->sessionForSerialNumber(vxstr(kSerial), &error));
@@ -65,8 +65,8 @@ TEST_F(ReplyLimitsTest, RepliesBeyondTheCapFailWithTheirErrorLine) {
                false},
           Case{R"({"session":{"chunked":true,"replyBytes":1048576}})", true}}) {
         SCOPED_TRACE(c.knobs);
-        server_->reset();
-        server_->configure(c.knobs);
+        server().reset();
+        server().configure(c.knobs);
         manager->setSessionIdStr(nullptr);
         VxErrorPtr error;
         EXPECT_EQ(manager->sessionForSerialNumber(vxstr(kSerial), &error), c.accepted);
@@ -92,7 +92,7 @@ TEST_F(ReplyLimitsTest, LargeReplyDoesNotGrowTheProcess) {
     for (const char* knobs : {R"({"session":{"replyBytes":67108864}})",
                               R"({"session":{"chunked":true,"replyBytes":67108864}})"}) {
         SCOPED_TRACE(knobs);
-        server_->configure(knobs);
+        server().configure(knobs);
         if (!resetPeakResidentSize()) GTEST_SKIP() << "the peak resident size cannot be reset";
         const long before = statusKiB("VmRSS");
         VxErrorPtr error;

@@ -31,8 +31,7 @@ struct ImpatientManager : DAConnectionManager {
 class UploadTest : public ManagerServerTest {
   protected:
     std::string file(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
-        return dir_ + "/" + name;
+        return tmp_.write(name, bytes);
     }
     bool upload(DAConnectionManager& manager, const std::string& path, const char* sequence = "1",
                 const char* test = "T1", const char* data = "D1") {
@@ -66,12 +65,12 @@ TEST_F(UploadTest, AcceptedUploadCarriesTheFileAndItsHeadersThenDeletesIt) {
     const std::string path = file("data.bin", bytes);
 
     // The base URL is read at call time: here it lost its trailing "/".
-    std::string base = server_->baseURL();
+    std::string base = server().baseURL();
     prefs("CustomServerURL", vxstr(base.substr(0, base.size() - 1)));
     ASSERT_TRUE(upload(*manager, path));  // the server checks size and MD5
     EXPECT_FALSE(fs::exists(path));
 
-    auto requests = server_->requests();
+    auto requests = server().requests();
     ASSERT_EQ(requests.size(), 1u);
     const auto& r = requests[0];
     EXPECT_EQ(r.path, "/kelo/v1.01/results/T1/data/D1");
@@ -81,13 +80,13 @@ TEST_F(UploadTest, AcceptedUploadCarriesTheFileAndItsHeadersThenDeletesIt) {
     EXPECT_EQ(r.header("ZET-total-files").value_or(""), "3");
     EXPECT_EQ(r.header("Content-Type").value_or(""), "application/octet-stream");
     EXPECT_FALSE(r.header("Accept"));  // not a generator-built request
-    EXPECT_NE(readAll(dir_ + "/logs/Diagnostics.log").find("[File] < "), std::string::npos);
+    EXPECT_NE(log().find("[File] < "), std::string::npos);
 
     // An empty file under an empty test identifier, with no session yet.
     auto fresh = std::make_shared<DAConnectionManager>();
-    server_->reset();
+    server().reset();
     ASSERT_TRUE(upload(*fresh, file("empty.bin", ""), "2", "", "D2"));
-    requests = server_->requests();
+    requests = server().requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/kelo/v1.01/results//data/D2");
     EXPECT_EQ(requests[0].header("ZET-file-size").value_or(""), "0");
@@ -115,17 +114,17 @@ TEST_F(UploadTest, RefusedOrRejectedUploadsKeepTheFile) {
     }
     EXPECT_FALSE(manager->sendFilenamed(vxstr(path), vxstr("1"), vxstr("3"), nullptr, vxstr("D"),
                                         vxstr("DEV")));
-    EXPECT_TRUE(server_->requests().empty());
+    EXPECT_TRUE(server().requests().empty());
 
     // Sent, but not accepted.
     for (const char* knobs : {R"({"upload":{"status":500}})", R"({"upload":{"statusCode":"No"}})",
                               R"({"upload":{"body":"array"}})", R"({"upload":{"drop":true}})"}) {
         SCOPED_TRACE(knobs);
-        server_->reset();
-        server_->configure(knobs);
+        server().reset();
+        server().configure(knobs);
         EXPECT_FALSE(upload(*manager, path));
-        EXPECT_EQ(server_->requests().size(), 1u);
-        EXPECT_EQ(readAll(path), "payload");
+        EXPECT_EQ(server().requests().size(), 1u);
+        EXPECT_EQ(da::test::readFile(path), "payload");
     }
 }
 
@@ -140,10 +139,10 @@ TEST_F(UploadTest, UploadFromTheMainQueueAndLateRepliesAreSafe) {
     // not been uploaded.
     auto impatient = std::make_shared<ImpatientManager>();
     const std::string late = file("late.bin", "slow server");
-    server_->configure(R"({"upload":{"delayMs":1500}})");
+    server().configure(R"({"upload":{"delayMs":1500}})");
     EXPECT_FALSE(upload(*impatient, late));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_EQ(readAll(late), "slow server");
+    EXPECT_EQ(da::test::readFile(late), "slow server");
 }
 
 // Progress reports of one upload, by phase, in order.
@@ -165,7 +164,7 @@ TEST_F(UploadTest, SlowlyReadUploadSucceedsAndReportsItsProgress) {
     const std::string bytes(3 * 1000 * 1000, 'z');
     const std::string path = file("slow.bin", bytes);
     // About two seconds of transfer while bytes keep moving.
-    server_->configure(R"({"upload":{"readBytesPerSecond":1500000}})");
+    server().configure(R"({"upload":{"readBytesPerSecond":1500000}})");
     ASSERT_TRUE(upload(*manager, path));
     EXPECT_FALSE(fs::exists(path));
 
@@ -195,15 +194,15 @@ TEST_F(UploadTest, EndOfTheWaitCancelsTheTransfer) {
     const std::string bytes(2 * 1000 * 1000, 'c');
     const std::string path = file("cancel.bin", bytes);
     // Ten seconds of transfer; the caller waits half a second.
-    server_->configure(R"({"upload":{"readBytesPerSecond":200000}})");
+    server().configure(R"({"upload":{"readBytesPerSecond":200000}})");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(upload(*impatient, path));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     // The connection was given up: the server never gets the whole body, and no
     // late acceptance can delete the file.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_TRUE(server_->requests().empty());
-    EXPECT_EQ(readAll(path), bytes);
+    EXPECT_TRUE(server().requests().empty());
+    EXPECT_EQ(da::test::readFile(path), bytes);
 }
 
 }  // namespace

@@ -9,12 +9,12 @@
 
 #include "mime/NUCMimeTypes.h"
 #include "platform/linux/VxUniformTypes.h"
+#include "support/RequestHelpers.h"
+#include "support/TestEnv.h"
 
 namespace {
 
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : std::string("<nothing>");
-}
+using da::test::text;
 
 std::string mimeFor(const char* extension) {
     return text(NUCMimeTypes::mimeTypeForFileExtension(vxstr(extension)));
@@ -105,8 +105,7 @@ TEST(MimeTypes, ConcurrentFirstUse) {
 }
 
 TEST(UniformTypes, GlobDatabase) {
-    auto dir = std::filesystem::temp_directory_path() / ("vxut-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    da::test::TempDir dir;
     std::ofstream(dir / "globs2") << "# comment\n"
                                      "80:text/x-heavy:*.dup\n"
                                      "50:text/x-light:*.dup\n"
@@ -117,7 +116,7 @@ TEST(UniformTypes, GlobDatabase) {
                                      "50:application/x-skip:*.so.[0-9]*\n"
                                      "broken line\n";
     std::ofstream(dir / "aliases") << "image/x-old-thing image/x-thing\n";
-    auto db = VxUniformTypes::Database::loadFromDirectory(dir.string());
+    auto db = VxUniformTypes::Database::loadFromDirectory(dir.path());
     ASSERT_TRUE(db);
     EXPECT_FALSE(db->isBuiltIn());
     EXPECT_EQ(db->typeForExtension("dup"), "text/x-heavy");
@@ -128,9 +127,9 @@ TEST(UniformTypes, GlobDatabase) {
     EXPECT_EQ(db->canonicalType("IMAGE/X-OLD-THING"), "image/x-thing");
     EXPECT_EQ(db->extensionForType("image/x-thing"), "thg");
     EXPECT_EQ(db->canonicalType("image/unknown"), "");
-    std::filesystem::remove_all(dir);
+    std::filesystem::remove_all(dir.path());
 
-    EXPECT_EQ(VxUniformTypes::Database::loadFromDirectory(dir.string()), nullptr);
+    EXPECT_EQ(VxUniformTypes::Database::loadFromDirectory(dir.path()), nullptr);
     auto builtIn = VxUniformTypes::Database::builtIn();
     EXPECT_EQ(builtIn->typeForExtension("JSON"), "application/json");
     EXPECT_EQ(builtIn->extensionForType("image/jpeg"), "jpg");

@@ -11,19 +11,19 @@
 #include "model/DADeviceModel.h"
 #include "model/DAStatusObject.h"
 #include "model/TestRecords.h"
-#include "requests/TempFiles.h"
+#include "support/TestEnv.h"
 
 namespace {
 
-using Table = std::vector<std::pair<std::string, std::string>>;
-
-Table declared(const std::vector<CPropertyDeclaration>& declarations) {
-    Table out;
-    for (const auto& d : declarations) out.emplace_back(d.name, d.attributes);
+// The declarations as "name:descriptor" words, a copied dynamic text property
+// (T@"VxString",C,D) written as "name:text".
+std::string declared(const std::vector<CPropertyDeclaration>& declarations) {
+    std::string out;
+    for (const auto& d : declarations)
+        out += (out.empty() ? "" : " ") + d.name + ":" +
+               (d.attributes == "T@\"VxString\",C,D" ? "text" : d.attributes);
     return out;
 }
-
-const std::string kCopiedString = "T@\"VxString\",C,D";
 
 const std::string kExamples = DA_SOURCE_DIR "/tests/model/declare/";
 
@@ -35,15 +35,11 @@ std::string compiler() {
     return "c++";
 }
 
-// Runs a shell command; its exit status, with stdout and stderr in `output`.
+// Runs a shell command; its exit code, with stdout and stderr in `output`.
 int run(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        output.append(buffer, n);
-    return ::pclose(pipe);
+    int code;
+    output = da::test::runCommand(command + " 2>&1", &code);
+    return code;
 }
 
 }  // namespace
@@ -52,102 +48,46 @@ int run(const std::string& command, std::string& output) {
 // archives, the JSON and CSV forms and the attribute parsing have always seen
 // them. Declaring the records differently must not change a single one.
 TEST(Declarations, DescriptorsOfEveryRecordClass) {
-    const std::vector<std::pair<std::string, Table>> expected = {
-        {"CDictionaryModel", {}},
-        {"CJsonModel", {}},
-        {"DAStatusObject", {{"code", kCopiedString}, {"reason", kCopiedString}}},
-        {"DACommandResponse",
-         {{"deviceId", kCopiedString},
-          {"command", kCopiedString},
-          {"testId", "T@\"VxNumber\",C,D"},
-          {"data", "T@\"VxDictionary\",C,D"},
-          {"progress", "T@\"VxNumber\",C,D"}}},
-        {"DADeviceModel",
-         {{"deviceId", kCopiedString},
-          {"deviceName", kCopiedString},
-          {"nandCapacity", kCopiedString},
-          {"meid", kCopiedString},
-          {"imei", kCopiedString},
-          {"wifiAddress", kCopiedString},
-          {"bluetoothAddress", kCopiedString},
-          {"iccid", kCopiedString},
-          {"basebandVersion", kCopiedString},
-          {"modelNumber", kCopiedString},
-          {"deviceColor", kCopiedString},
-          {"deviceType", kCopiedString},
-          {"cpuArchitecture", kCopiedString},
-          {"hasBaseband", "TB,D"},
-          {"mlbSerialNumber", kCopiedString},
-          {"currentBatteryLevel", kCopiedString},
-          {"isBatteryCharging", "TB,D"},
-          {"systemVersion", kCopiedString},
-          {"systemBuild", kCopiedString},
-          {"diagnosticsVersion", kCopiedString},
-          {"diagnosticsBuild", kCopiedString},
-          {"carrierBundleVersion", kCopiedString},
-          {"systemUptime", kCopiedString},
-          {"currentStandbyTime", kCopiedString},
-          {"currentUsageTime", kCopiedString},
-          {"primaryDevice", "TB,N,GisPrimaryDevice,VprimaryDevice"},
-          {"hashedSNString", "T@\"VxString\",C,N,VhashedSNString"},
-          {"clientStatus", "T@\"VxString\",C,VclientStatus"},
-          {"currentTest", "T@\"VxString\",C,VcurrentTest"},
-          {"progress", "T@\"VxNumber\",&,Vprogress"},
-          {"testResults", "T@,&,VtestResults"},
-          {"testFileName", "T@\"VxString\",C,VtestFileName"}}},
-        {"TMScalars",
-         {{"flag", "TB,D"},
-          {"small", "Ts,D"},
-          {"usmall", "TS,D"},
-          {"integer", "Ti,D"},
-          {"uinteger", "TI,D"},
-          {"big", "Tq,D"},
-          {"ubig", "TQ,D"},
-          {"ratio", "Tf,D"},
-          {"precise", "Td,D"},
-          {"letter", "Tc,D"},
-          {"byte", "TC,D"},
-          {"pointer", "T^v,D"},
-          {"cstring", "T*,D"},
-          {"klass", "T#,D"},
-          {"selector", "T:,D"},
-          {"span", "T{_CRange=QQ},D"},
-          {"title", kCopiedString},
-          {"anything", "T@,&,D"},
-          {"fixed", "TB,R,D"},
-          {"custom", "Ti,D,GcustomValue,SputCustom:"},
-          {"plain", "Ti,VplainField"},
-          {"shape", "T{Shape=ii},VshapeField"}}},
-        {"TMScalarsChild", {{"extra", "T@\"VxNumber\",C,D"}, {"title", "T@\"VxNumber\",C,D"}}},
-        {"TMHandWritten", {{"name", kCopiedString}, {"count", "Ti,D"}}},
-        {"TMTranslated", {{"name", kCopiedString}, {"count", "T@\"VxNumber\",C,D"}}},
-        {"TMDated", {{"when", "T@\"VxDate\",&,D"}}},
-        {"TMCustomDate", {{"when", "T@\"VxDate\",&,D"}}},
-        {"TMRow", {{"alpha", kCopiedString}, {"beta", "T@\"VxNumber\",C,D"}, {"gamma", "T@,D"}}},
-        {"TMEmpty", {{"notDynamic", "T@\"VxString\",C"}}},
-        {"TMCounted", {{"value", "Ti,D"}}},
+    const struct {
+        const char* cls;
+        const std::vector<CPropertyDeclaration>& declarations;
+        const char* expected;
+    } rows[] = {
+        {"CDictionaryModel", CDictionaryModel::declaredProperties(), ""},
+        {"CJsonModel", CJsonModel::declaredProperties(), ""},
+        {"DAStatusObject", DAStatusObject::declaredProperties(), "code:text reason:text"},
+        {"DACommandResponse", DACommandResponse::declaredProperties(),
+         "deviceId:text command:text testId:T@\"VxNumber\",C,D data:T@\"VxDictionary\",C,D "
+         "progress:T@\"VxNumber\",C,D"},
+        {"DADeviceModel", DADeviceModel::declaredProperties(),
+         "deviceId:text deviceName:text nandCapacity:text meid:text imei:text wifiAddress:text "
+         "bluetoothAddress:text iccid:text basebandVersion:text modelNumber:text "
+         "deviceColor:text deviceType:text cpuArchitecture:text hasBaseband:TB,D "
+         "mlbSerialNumber:text currentBatteryLevel:text isBatteryCharging:TB,D "
+         "systemVersion:text systemBuild:text diagnosticsVersion:text diagnosticsBuild:text "
+         "carrierBundleVersion:text systemUptime:text currentStandbyTime:text "
+         "currentUsageTime:text primaryDevice:TB,N,GisPrimaryDevice,VprimaryDevice "
+         "hashedSNString:T@\"VxString\",C,N,VhashedSNString "
+         "clientStatus:T@\"VxString\",C,VclientStatus currentTest:T@\"VxString\",C,VcurrentTest "
+         "progress:T@\"VxNumber\",&,Vprogress testResults:T@,&,VtestResults "
+         "testFileName:T@\"VxString\",C,VtestFileName"},
+        {"TMScalars", TMScalars::declaredProperties(),
+         "flag:TB,D small:Ts,D usmall:TS,D integer:Ti,D uinteger:TI,D big:Tq,D ubig:TQ,D "
+         "ratio:Tf,D precise:Td,D letter:Tc,D byte:TC,D pointer:T^v,D cstring:T*,D klass:T#,D "
+         "selector:T:,D span:T{_CRange=QQ},D title:text anything:T@,&,D fixed:TB,R,D "
+         "custom:Ti,D,GcustomValue,SputCustom: plain:Ti,VplainField "
+         "shape:T{Shape=ii},VshapeField"},
+        {"TMScalarsChild", TMScalarsChild::declaredProperties(),
+         "extra:T@\"VxNumber\",C,D title:T@\"VxNumber\",C,D"},
+        {"TMHandWritten", TMHandWritten::declaredProperties(), "name:text count:Ti,D"},
+        {"TMTranslated", TMTranslated::declaredProperties(), "name:text count:T@\"VxNumber\",C,D"},
+        {"TMDated", TMDated::declaredProperties(), "when:T@\"VxDate\",&,D"},
+        {"TMCustomDate", TMCustomDate::declaredProperties(), "when:T@\"VxDate\",&,D"},
+        {"TMRow", TMRow::declaredProperties(), "alpha:text beta:T@\"VxNumber\",C,D gamma:T@,D"},
+        {"TMEmpty", TMEmpty::declaredProperties(), "notDynamic:T@\"VxString\",C"},
+        {"TMCounted", TMCounted::declaredProperties(), "value:Ti,D"},
     };
-    const std::vector<std::pair<std::string, const std::vector<CPropertyDeclaration>*>> actual = {
-        {"CDictionaryModel", &CDictionaryModel::declaredProperties()},
-        {"CJsonModel", &CJsonModel::declaredProperties()},
-        {"DAStatusObject", &DAStatusObject::declaredProperties()},
-        {"DACommandResponse", &DACommandResponse::declaredProperties()},
-        {"DADeviceModel", &DADeviceModel::declaredProperties()},
-        {"TMScalars", &TMScalars::declaredProperties()},
-        {"TMScalarsChild", &TMScalarsChild::declaredProperties()},
-        {"TMHandWritten", &TMHandWritten::declaredProperties()},
-        {"TMTranslated", &TMTranslated::declaredProperties()},
-        {"TMDated", &TMDated::declaredProperties()},
-        {"TMCustomDate", &TMCustomDate::declaredProperties()},
-        {"TMRow", &TMRow::declaredProperties()},
-        {"TMEmpty", &TMEmpty::declaredProperties()},
-        {"TMCounted", &TMCounted::declaredProperties()},
-    };
-    ASSERT_EQ(actual.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(actual[i].first, expected[i].first);
-        EXPECT_EQ(declared(*actual[i].second), expected[i].second) << expected[i].first;
-    }
+    for (const auto& row : rows) EXPECT_EQ(declared(row.declarations), row.expected) << row.cls;
 }
 
 // A record declared against the installed headers and library round-trips
@@ -156,10 +96,10 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the example is built without the sanitizer runtime the library needs";
 #endif
-    TempFiles tmp;
-    ASSERT_FALSE(tmp.dir().empty());
+    da::test::TempDir tmp;
+    ASSERT_FALSE(tmp.path().empty());
     // A staged install (DESTDIR) below the configured prefix, as packagers make it.
-    const std::string root = tmp.path("root");
+    const std::string root = tmp / "root";
     std::string output;
     ASSERT_EQ(run("DESTDIR=" + root + " cmake --install " DA_BINARY_DIR, output), 0) << output;
     std::string libDir, includeDir;
@@ -171,7 +111,7 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
     }
     ASSERT_FALSE(libDir.empty());
     ASSERT_FALSE(includeDir.empty());
-    const std::string program = tmp.path("sensor");
+    const std::string program = tmp / "sensor";
     ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + includeDir +
                       " " + kExamples + "Sensor.cpp -o " + program + " -L" + libDir +
                       " -ldiagnostics -Wl,-rpath," + libDir,

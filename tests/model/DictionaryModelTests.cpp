@@ -45,10 +45,6 @@ TEST(DictionaryModel, DeviceModelPropertiesFieldsAndDropData) {
     // A number reached through Id is refused when stored, and says so (a
     // VxNumberPtr itself does not compile).
     EXPECT_FALSE(device->setDeviceName(Id(VxNumber::numberWithInt(5))));
-    EXPECT_EQ(vx::textOf(device->deviceId()), "SER123");
-    EXPECT_TRUE(vx::isNull(device->imei()));
-    EXPECT_TRUE(device->hasBaseband());
-    EXPECT_FALSE(device->isBatteryCharging());
     EXPECT_FALSE(device->deviceName());
     EXPECT_EQ(vx::textOf(std::get<Id>(device->performGetter("deviceId"))), "SER123");
     EXPECT_TRUE(device->performSetter("setHasBaseband:", false));
@@ -170,17 +166,10 @@ TEST(DictionaryModel, ArchiveRoundTripAndCorruptArchives) {
     EXPECT_FALSE(bareBack->code());
     EXPECT_EQ(bareBack->dictionary()->count(), 0u);
 
-    // Damaged archives fail with an error, never a crash.
+    // Damaged archives fail with an error, never a crash (a cut one never reaches
+    // the record: the archive tests cover those).
     VxDataPtr data = VxKeyedArchiver::archivedDataWithRootObject(device, true);
     ASSERT_TRUE(data && data->length() > 8);
-    for (std::size_t cut :
-         {std::size_t{0}, std::size_t{3}, data->length() / 2, data->length() - 1}) {
-        auto truncated = VxData::dataWithBytes(data->bytes(), cut);
-        VxErrorPtr e;
-        EXPECT_FALSE(VxKeyedUnarchiver::unarchivedObjectOfClass(DADeviceModel::classObject(),
-                                                                truncated, &e));
-        EXPECT_TRUE(e) << cut;
-    }
     for (std::size_t i = 0; i < data->length(); i += 7) {
         auto bytes = data->vector();
         bytes[i] ^= 0x5a;

@@ -15,38 +15,14 @@
 #include "model/CModelUtilities.h"
 #include "model/TestRecords.h"
 #include "platform/foundation/VxJSON.h"
+#include "support/TestEnv.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "model-utilities-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) {
-            fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-            fs::remove_all(path_, ec);
-        }
-    }
-    const fs::path& path() const { return path_; }
-    std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(path_ / name) << content;
-        return (path_ / name).string();
-    }
-
-  private:
-    fs::path path_;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using da::test::readFile;
+using da::test::TempDir;
 
 std::string versionFrom(const std::vector<std::string>& paths) {
     return CModelUtilities::systemVersionFromReleaseFiles(paths)->str();
@@ -64,7 +40,6 @@ Id record(const char* alpha, std::int64_t beta, bool gamma) {
 
 TEST(ModelUtilities, SystemVersionFromReleaseInformation) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
     const std::pair<const char*, const char*> files[] = {
         {"# comment\nNAME=\"Some OS\"\nVERSION_ID=\"12.4\"\nVERSION=\"12 (x)\"\n", "12.4"},
         {"ID=x\nVERSION_ID=13\n", "13"},
@@ -75,16 +50,16 @@ TEST(ModelUtilities, SystemVersionFromReleaseInformation) {
     for (std::size_t i = 0; i < std::size(files); ++i)
         EXPECT_EQ(versionFrom({dir.write(std::to_string(i), files[i].first)}), files[i].second)
             << files[i].first;
-    const std::string bare = (dir.path() / "1").string(), none = (dir.path() / "4").string();
-    const std::string missing = (dir.path() / "missing").string();
+    const std::string bare = dir / "1", none = dir / "4";
+    const std::string missing = dir / "missing";
     EXPECT_EQ(versionFrom({missing}), "1.0.0");
     EXPECT_EQ(versionFrom({}), "1.0.0");
     // The first file that exists is the release information; a later one is
     // read only when the earlier ones are missing.
     EXPECT_EQ(versionFrom({missing, bare}), "13");
     EXPECT_EQ(versionFrom({none, bare}), "1.0.0");
-    EXPECT_EQ(versionFrom({dir.path().string(), bare}), "1.0.0");  // a directory has no version
-    const fs::path fifo = dir.path() / "fifo";
+    EXPECT_EQ(versionFrom({dir.path(), bare}), "1.0.0");  // a directory has no version
+    const fs::path fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(versionFrom({fifo.string(), bare}), "1.0.0");  // read without waiting for a writer
 
@@ -162,8 +137,7 @@ TEST(ModelUtilitiesCSV, DocumentOfRecords) {
 
 TEST(ModelUtilitiesCSV, WritesFileAtomically) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const fs::path file = dir.path() / "records.csv";
+    const fs::path file = dir / "records.csv";
     auto records = VxArray::arrayWithObjects({record("Ann", 3, true), record("Bob", 4, false)});
     auto url = VxURL::fileURLWithPath(file.string());
 
@@ -193,7 +167,6 @@ TEST(ModelUtilitiesCSV, WritesFileAtomically) {
 
 TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
     auto records = VxArray::arrayWithObjects({record("Ann", 3, true)});
     auto failure = [&](const VxURLPtr& url) {
         VxErrorPtr error;
@@ -203,7 +176,7 @@ TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
     };
     auto fileURL = [](const fs::path& path) { return VxURL::fileURLWithPath(path.string()); };
 
-    const fs::path inMissingDir = dir.path() / "no-such-dir" / "out.csv";
+    const fs::path inMissingDir = dir / "no-such-dir/out.csv";
     VxErrorPtr error = failure(fileURL(inMissingDir));
     EXPECT_EQ(error->domain(), VxCocoaErrorDomain);
     EXPECT_EQ(error->code(), CModelUtilities::kFileNoSuchFileError);
@@ -221,7 +194,7 @@ TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
 
     // A read-only directory (permissions do not bind the superuser).
     if (::geteuid() != 0) {
-        const fs::path locked = dir.path() / "locked";
+        const fs::path locked = dir / "locked";
         fs::create_directory(locked);
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
         error = failure(fileURL(locked / "out.csv"));
@@ -235,7 +208,6 @@ TEST(ModelUtilitiesCSV, UnwritableDestinationsGiveErrors) {
 // destination that is not a regular file is written, never replaced.
 TEST(ModelUtilitiesCSV, WritesThroughLinksAndIntoSpecialFiles) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
     auto records = VxArray::arrayWithObjects({record("Ann", 3, true)});
     const std::string document = "alpha,beta,gamma\nAnn,3,1\n";
     auto write = [&](const fs::path& path) {
@@ -248,30 +220,30 @@ TEST(ModelUtilitiesCSV, WritesThroughLinksAndIntoSpecialFiles) {
 
     // A chain of two links (one relative) to a regular file, and a dangling link.
     const std::string target = dir.write("target.csv", "old");
-    fs::create_symlink(target, dir.path() / "hop");
-    fs::create_symlink("hop", dir.path() / "link.csv");
-    ASSERT_TRUE(write(dir.path() / "link.csv"));
-    EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
-    EXPECT_TRUE(fs::is_symlink(dir.path() / "hop"));
+    fs::create_symlink(target, dir / "hop");
+    fs::create_symlink("hop", dir / "link.csv");
+    ASSERT_TRUE(write(dir / "link.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir / "hop"));
     EXPECT_EQ(readFile(target), document);
-    fs::create_symlink(dir.path() / "later.csv", dir.path() / "dangling.csv");
-    ASSERT_TRUE(write(dir.path() / "dangling.csv"));
-    EXPECT_TRUE(fs::is_symlink(dir.path() / "dangling.csv"));
-    EXPECT_EQ(readFile(dir.path() / "later.csv"), document);
+    fs::create_symlink(dir / "later.csv", dir / "dangling.csv");
+    ASSERT_TRUE(write(dir / "dangling.csv"));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.csv"));
+    EXPECT_EQ(readFile(dir / "later.csv"), document);
 
     // A link cycle is an error, not a loop.
-    fs::create_symlink("cycle-b", dir.path() / "cycle-a");
-    fs::create_symlink("cycle-a", dir.path() / "cycle-b");
-    EXPECT_FALSE(write(dir.path() / "cycle-a"));
+    fs::create_symlink("cycle-b", dir / "cycle-a");
+    fs::create_symlink("cycle-a", dir / "cycle-b");
+    EXPECT_FALSE(write(dir / "cycle-a"));
 
     // A device behind a link: written through, both stay what they were.
-    fs::create_symlink("/dev/null", dir.path() / "null.csv");
-    EXPECT_TRUE(write(dir.path() / "null.csv"));
+    fs::create_symlink("/dev/null", dir / "null.csv");
+    EXPECT_TRUE(write(dir / "null.csv"));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
     // A FIFO with a reader receives the document and stays a FIFO; without a
     // reader the write fails at once instead of waiting.
-    const fs::path fifo = dir.path() / "pipe.csv";
+    const fs::path fifo = dir / "pipe.csv";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(write(fifo));
     std::string received;

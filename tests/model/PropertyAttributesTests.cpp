@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "model/CPropertyAttributes.h"
+#include "support/RequestHelpers.h"
 
 namespace {
 
@@ -9,9 +10,7 @@ CPropertyAttributesPtr parse(const std::string& name, const std::string& descrip
     return CPropertyAttributes::attributesWithProperty(&decl);
 }
 
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : "<none>";
-}
+using da::test::text;
 
 }  // namespace
 

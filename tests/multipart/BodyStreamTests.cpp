@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "multipart/NUCMultipartBodyStream.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -94,48 +95,39 @@ TEST(BodyStream, PartsInOrderAndLifecycle) {
 // bytes must not depend on where read sizes cut the parts: every cut, from one
 // byte on, through boundaries, header blocks, bodies of every kind and the end.
 TEST(BodyStream, ManySmallPartsReadInEveryCut) {
-    auto dir =
-        std::filesystem::temp_directory_path() / ("bodystream-cuts-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "f.txt") << "from a file";
-    auto build = [&] {
+    da::test::TempDir dir;
+    const std::string file = dir.write("f.txt", "from a file");
+    // Forty parts: text bodies, file bodies, no body source (an empty body) and
+    // no header fields; `expected` gets the bytes they make.
+    auto build = [&](std::string* expected) {
         auto stream = std::make_shared<NUCMultipartBodyStream>();
         for (int i = 0; i < 40; ++i) {
-            const std::string name = "p" + std::to_string(i);
-            if (i % 7 == 3)
-                stream->appendHTTPBodyPart(
-                    part(name, VxURL::fileURLWithPath((dir / "f.txt").string()), 11));
-            else if (i % 7 == 5)  // no body source: an empty body
+            const std::string name = "p" + std::to_string(i), text = std::string(i % 5, 'x') + name;
+            if (i % 7 == 3) {
+                stream->appendHTTPBodyPart(part(name, VxURL::fileURLWithPath(file), 11));
+                *expected += expectedPart(name, "from a file", i == 0);
+            } else if (i % 7 == 5) {
                 stream->appendHTTPBodyPart(part(name, nullptr, 0));
-            else if (i % 7 == 6)  // no header fields
+                *expected += expectedPart(name, "", i == 0);
+            } else if (i % 7 == 6) {
                 stream->appendHTTPBodyPart(std::make_shared<NUCMultiPart>(
                     4, nullptr, VxData::dataWithString(name), name.size(), vxstr("BND")));
-            else
-                stream->appendHTTPBodyPart(textPart(name, std::string(i % 5, 'x') + name));
+                *expected += std::string(i == 0 ? "" : "\r\n") + "--BND\r\n" + name;
+            } else {
+                stream->appendHTTPBodyPart(textPart(name, text));
+                *expected += expectedPart(name, text, i == 0);
+            }
         }
+        *expected += "\r\n--BND--\r\n";
         return stream;
     };
-    std::string expected;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "p" + std::to_string(i);
-        if (i % 7 == 3)
-            expected += expectedPart(name, "from a file", i == 0);
-        else if (i % 7 == 5)
-            expected += expectedPart(name, "", i == 0);
-        else if (i % 7 == 6)
-            expected += std::string(i == 0 ? "" : "\r\n") + "--BND\r\n" + name;
-        else
-            expected += expectedPart(name, std::string(i % 5, 'x') + name, i == 0);
-    }
-    expected += "\r\n--BND--\r\n";
-
     for (std::size_t cut = 1; cut <= 97; cut += 3) {
-        auto stream = build();
+        std::string expected;
+        auto stream = build(&expected);
         stream->open();
         ASSERT_EQ(stream->contentLength(), expected.size());
         EXPECT_EQ(drain(*stream, cut), expected) << "reads of " << cut << " bytes";
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(BodyStream, PacketSize) {
@@ -182,15 +174,12 @@ TEST(BodyStream, DelayAfterEveryPartRead) {
 }
 
 TEST(BodyStream, FailingPartBody) {
-    auto dir =
-        std::filesystem::temp_directory_path() / ("bodystream-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    auto path = dir / "data.bin";
-    std::ofstream(path) << "file-bytes";
+    da::test::TempDir dir;
+    const std::string path = dir.write("data.bin", "file-bytes");
 
     auto stream = std::make_shared<NUCMultipartBodyStream>();
     stream->appendHTTPBodyPart(textPart("a", "alpha"));
-    stream->appendHTTPBodyPart(part("f", VxURL::fileURLWithPath(path.string()), 10));
+    stream->appendHTTPBodyPart(part("f", VxURL::fileURLWithPath(path), 10));
     stream->appendHTTPBodyPart(textPart("c", "gamma"));
     std::filesystem::remove(path);  // the file vanishes before the body is read
     stream->open();
@@ -203,7 +192,6 @@ TEST(BodyStream, FailingPartBody) {
     ASSERT_TRUE(stream->streamError());
     EXPECT_EQ(stream->streamError()->code(), ENOENT);
     EXPECT_EQ(stream->streamStatus(), VxStreamStatusOpen);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(BodyStream, PlatformStreamHooks) {

@@ -12,20 +12,14 @@
 #include "platform/foundation/VxDispatch.h"
 #include "platform/linux/VxURLSession.h"
 #include "requests/NUCRestKit.h"
-#include "requests/TempFiles.h"
 #include "support/RequestHelpers.h"
+#include "support/TestEnv.h"
 
 namespace {
 
 using da::test::drain;
-
 using da::test::failure;
 using da::test::header;
-
-std::string readFile(const std::string& path) {
-    auto data = VxData::dataWithContentsOfFile(path);
-    return data ? std::string(data->view()) : "<unreadable>";
-}
 
 NUCURLRequestMultipartGeneratorPtr makeGenerator(const char* boundary = "B") {
     auto g = NUCURLRequestMultipartGenerator::generator();
@@ -75,23 +69,26 @@ TEST(FormData, EmptyBodyAndOneField) {
     EXPECT_FALSE(plain->HTTPBodyStream());
     EXPECT_EQ(header(plain, "Content-Type"), "<none>");
 
-    auto one = g->multipartFormRequestWithMethod(
+    // One field, from a generator that no shared pointer owns.
+    NUCURLRequestMultipartGenerator onStack;
+    onStack.setPartBoundary(vxstr("S"));
+    auto one = onStack.multipartFormRequestWithMethod(
         vxstr("PUT"), VxURL::URLWithString("http://h.example/x"), nullptr, &error,
         [](const std::shared_ptr<NUCMultipartFormData>& form) {
             EXPECT_TRUE(form->appendPartWithFormData(VxData::dataWithString("1"), vxstr("a"),
                                                      nullptr, nullptr));
         });
     ASSERT_TRUE(one) << failure(error);
-    EXPECT_EQ(header(one, "Content-Type"), "multipart/form-data; boundary=B");
+    EXPECT_EQ(header(one, "Content-Type"), "multipart/form-data; boundary=S");
     const std::string expected =
-        "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--B--\r\n";
+        "--S\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--S--\r\n";
     EXPECT_EQ(header(one, "Content-Length"), std::to_string(expected.size()));
     ASSERT_TRUE(one->HTTPBodyStream());
     EXPECT_EQ(drain(one->HTTPBodyStream()), expected);
 }
 
 TEST(FormData, AppendRefusalsLeaveTheBodyAsItWas) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     auto file = VxURL::fileURLWithPath(tmp.write("report.txt", "abc"));
     auto jpg = VxURL::fileURLWithPath(tmp.write("photo.JPG", "\xFF\xD8"));
     auto bare = VxURL::fileURLWithPath(tmp.write("noext", "x"));
@@ -161,7 +158,7 @@ TEST(FormData, AppendRefusalsLeaveTheBodyAsItWas) {
 // A name, file name, disposition or type with CR, LF or NUL would write header
 // lines of the caller's choosing into the body: every append refuses it.
 TEST(FormData, LineBreaksInPartHeadersAreRefused) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     auto file = VxURL::fileURLWithPath(tmp.write("a.txt", "abc"));
     auto broken = VxURL::fileURLWithPath(tmp.write("b\r\nX-Injected: 1.txt", "abc"));
     const std::string refused = "-1001 Part headers must not contain CR, LF or NUL characters";
@@ -218,28 +215,8 @@ TEST(FormData, LineBreaksInPartHeadersAreRefused) {
               "--B\r\nContent-Disposition: form-data; name=\"ok\"\r\n\r\nv\r\n--B--\r\n");
 }
 
-// A generator that no shared pointer owns builds requests like any other.
-TEST(FormData, GeneratorOnTheStackBuildsBodies) {
-    NUCURLRequestMultipartGenerator g;
-    g.setPartBoundary(vxstr("S"));
-    VxErrorPtr error;
-    bool called = false;
-    auto request = g.multipartFormRequestWithMethod(
-        vxstr("POST"), VxURL::URLWithString("http://h.example/x"), nullptr, &error,
-        [&](const std::shared_ptr<NUCMultipartFormData>& form) {
-            called = true;
-            EXPECT_TRUE(form->appendPartWithFormData(VxData::dataWithString("1"), vxstr("a"),
-                                                     nullptr, nullptr));
-        });
-    EXPECT_TRUE(called);
-    ASSERT_TRUE(request) << failure(error);
-    EXPECT_EQ(header(request, "Content-Type"), "multipart/form-data; boundary=S");
-    EXPECT_EQ(drain(request->HTTPBodyStream()),
-              "--S\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--S--\r\n");
-}
-
 TEST(FormData, WritesTheBodyToAFile) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     auto file = VxURL::fileURLWithPath(tmp.write("doc.txt", std::string(3000, 'd')));
     auto g = makeGenerator("Bnd");
     auto build = [&] {
@@ -270,11 +247,11 @@ TEST(FormData, WritesTheBodyToAFile) {
     ASSERT_TRUE(done.wait(30));
     EXPECT_EQ(outcome, nullptr) << vxDescription(outcome);
     EXPECT_TRUE(onMain);
-    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(da::test::readFile(target), expected);
 
     // A file that cannot be created is reported through the handler.
     VxSemaphore failed;
-    g->requestWithMultipartFormRequest(build(), VxURL::fileURLWithPath(tmp.path("no/dir/x")),
+    g->requestWithMultipartFormRequest(build(), VxURL::fileURLWithPath(tmp / "no/dir/x"),
                                        [&](const VxErrorPtr& e) {
                                            outcome = e;
                                            failed.signal();
@@ -295,7 +272,7 @@ TEST(FormData, WritesTheBodyToAFile) {
 }
 
 TEST(FormData, LoopbackServerParsesTheUpload) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     auto file = VxURL::fileURLWithPath(tmp.write("doc.txt", "file body"));
     httplib::Server server;
     server.set_keep_alive_max_count(1);  // close after the reply, so stop() returns at once

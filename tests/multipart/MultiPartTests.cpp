@@ -8,6 +8,7 @@
 
 #include "multipart/NUCMultiPart.h"
 #include "platform/foundation/VxDispatch.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -128,11 +129,9 @@ TEST(MultiPart, PhasesAndAvailability) {
 }
 
 TEST(MultiPart, FileBodiesAndFailures) {
-    auto dir = std::filesystem::temp_directory_path() / ("multipart-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    da::test::TempDir dir;
     std::string content(5000, 'q');
-    std::ofstream(dir / "body.bin") << content;
-    auto fileURL = VxURL::fileURLWithPath((dir / "body.bin").string());
+    auto fileURL = VxURL::fileURLWithPath(dir.write("body.bin", content));
 
     auto part =
         std::make_shared<NUCMultiPart>(4, disposition("f"), fileURL, content.size(), vxstr("B"));
@@ -144,7 +143,7 @@ TEST(MultiPart, FileBodiesAndFailures) {
     // A body file that cannot be opened: the read fails, the error stays on the
     // part's stream.
     auto missing = std::make_shared<NUCMultiPart>(
-        4, nullptr, VxURL::fileURLWithPath((dir / "missing").string()), 10, vxstr("B"));
+        4, nullptr, VxURL::fileURLWithPath(dir / "missing"), 10, vxstr("B"));
     std::uint8_t buffer[64];
     EXPECT_EQ(missing->read(buffer, sizeof buffer), -1);
     ASSERT_TRUE(missing->inputStream()->streamError());
@@ -159,7 +158,6 @@ TEST(MultiPart, FileBodiesAndFailures) {
         EXPECT_EQ(odd->inputStream(), nullptr);
         EXPECT_EQ(readAll(*odd, 64), "\r\n--B\r\n\r\n--B--\r\n");
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(MultiPart, PhaseChangesRunOnMainQueueThread) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -10,6 +9,7 @@
 
 #include "platform/foundation/VxCrypto.h"
 #include "platform/linux/VxSystem.h"
+#include "support/TestEnv.h"
 
 TEST(Crypto, MD5KnownVectorsAndIncremental) {
     // RFC 1321 test suite.
@@ -31,49 +31,26 @@ TEST(Crypto, MD5KnownVectorsAndIncremental) {
     }
 }
 
-namespace {
-
-// Sets locale variables for one test and restores them afterwards.
-class EnvGuard {
-  public:
-    EnvGuard() {
-        for (const char* n : kNames) {
-            const char* v = std::getenv(n);
-            saved_[n] = v ? std::optional<std::string>(v) : std::nullopt;
-        }
-    }
-    ~EnvGuard() {
-        for (auto& [n, v] : saved_) v ? setenv(n.c_str(), v->c_str(), 1) : unsetenv(n.c_str());
-    }
-    void set(std::map<std::string, const char*> values) {
-        for (const char* n : kNames) unsetenv(n);
-        for (auto& [n, v] : values) setenv(n.c_str(), v, 1);
-    }
-
-  private:
-    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
-}  // namespace
-
 TEST(System, PreferredLanguagesFromEnvironment) {
-    EnvGuard env;
     using V = std::vector<std::string>;
-    env.set({});
-    EXPECT_EQ(VxPreferredLanguages(), V{"en"});
-    env.set({{"LANG", "de_DE.UTF-8"}});
-    EXPECT_EQ(VxPreferredLanguages(), V{"de-DE"});
-    env.set({{"LANG", "de_DE.UTF-8"}, {"LC_MESSAGES", "fr_CA@euro"}});
-    EXPECT_EQ(VxPreferredLanguages(), V{"fr-CA"});
-    env.set({{"LANG", "de_DE"}, {"LC_MESSAGES", "fr_CA"}, {"LC_ALL", "C.UTF-8"}});
-    EXPECT_EQ(VxPreferredLanguages(), V{"en"});
-    env.set({{"LANG", "POSIX"}, {"LANGUAGE", ""}});
-    EXPECT_EQ(VxPreferredLanguages(), V{"en"});
-    env.set({{"LANG", "de_DE"}, {"LANGUAGE", "pt_BR:pt::en_GB.UTF-8:pt"}});
-    EXPECT_EQ(VxPreferredLanguages(), (V{"pt-BR", "pt", "en-GB"}));
-    env.set({{"LANG", "it_IT"}, {"LANGUAGE", "::"}});  // nothing usable in LANGUAGE
-    EXPECT_EQ(VxPreferredLanguages(), V{"it-IT"});
+    const struct {
+        const char *language, *lcAll, *lcMessages, *lang;
+        V expected;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, nullptr, {"en"}},
+        {nullptr, nullptr, nullptr, "de_DE.UTF-8", {"de-DE"}},
+        {nullptr, nullptr, "fr_CA@euro", "de_DE.UTF-8", {"fr-CA"}},
+        {nullptr, "C.UTF-8", "fr_CA", "de_DE", {"en"}},
+        {"", nullptr, nullptr, "POSIX", {"en"}},
+        {"pt_BR:pt::en_GB.UTF-8:pt", nullptr, nullptr, "de_DE", {"pt-BR", "pt", "en-GB"}},
+        {"::", nullptr, nullptr, "it_IT", {"it-IT"}},  // nothing usable in LANGUAGE
+    };
+    auto value = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
+    for (const auto& c : cases) {
+        da::test::ScopedEnv language("LANGUAGE", value(c.language)), all("LC_ALL", value(c.lcAll)),
+            messages("LC_MESSAGES", value(c.lcMessages)), lang("LANG", value(c.lang));
+        EXPECT_EQ(VxPreferredLanguages(), c.expected) << value(c.lang).value_or("-");
+    }
 }
 
 TEST(System, UUIDsAreCanonicalAndDistinct) {

@@ -8,17 +8,9 @@
 #include <string>
 
 #include "platform/foundation/VxStream.h"
+#include "support/TestEnv.h"
 
 namespace {
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/vxstream-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 std::string drain(VxInputStream& s, std::size_t chunk) {
     std::string out;
@@ -70,8 +62,8 @@ TEST(Stream, DataStreamStatusSequence) {
 }
 
 TEST(Stream, FileStreamsReadWriteAppendAndFail) {
-    TempDir dir;
-    std::string path = (dir.path / "out.bin").string();
+    da::test::TempDir dir;
+    std::string path = dir / "out.bin";
     std::string big(100000, '\0');
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
 
@@ -108,11 +100,10 @@ TEST(Stream, FileStreamsReadWriteAppendAndFail) {
     // Missing file, directory, FIFO, endless device behind a link: the open
     // fails at once with a POSIX error (a blocking open of the FIFO would never
     // return, /dev/zero would never end).
-    const std::string fifo = (dir.path / "fifo").string();
+    const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink("/dev/zero", dir.path / "zero");
-    for (const std::string& bad :
-         {(dir.path / "missing").string(), dir.path.string(), fifo, (dir.path / "zero").string()}) {
+    std::filesystem::create_symlink("/dev/zero", dir / "zero");
+    for (const std::string& bad : {dir / "missing", dir.path(), fifo, dir / "zero"}) {
         auto s = VxInputStream::inputStreamWithFileAtPath(bad);
         const auto started = std::chrono::steady_clock::now();
         s->open();
@@ -124,8 +115,7 @@ TEST(Stream, FileStreamsReadWriteAppendAndFail) {
         EXPECT_EQ(s->read(b, 4), -1);
         EXPECT_FALSE(s->hasBytesAvailable());
     }
-    auto nowhere =
-        VxOutputStream::outputStreamToFileAtPath((dir.path / "no/such/dir").string(), false);
+    auto nowhere = VxOutputStream::outputStreamToFileAtPath(dir / "no/such/dir", false);
     nowhere->open();
     EXPECT_EQ(nowhere->streamStatus(), VxStreamStatusError);
     EXPECT_EQ(nowhere->streamError()->code(), ENOENT);

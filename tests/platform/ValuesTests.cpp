@@ -87,29 +87,10 @@ TEST(Values, DecimalNumbers) {
     EXPECT_EQ(longOne->stringValue(), "123456789012345678901234567890123456790");
 }
 
-TEST(Values, DictionariesKeepInsertionOrderAndAcceptAnyKey) {
-    auto d = VxMutableDictionary::dictionary();
-    for (const char* k : {"zeta", "alpha", "mid"}) d->setObject(vxstr(k), k);
-    d->setObject(VxNumber::numberWithInt(2), VxNumber::numberWithInt(1));
-    d->setObject(vxstr("again"), "alpha");  // keeps its position
-    std::vector<std::string> keys;
-    for (const auto& k : d->keys()) keys.push_back(vx::textOf(k));
-    EXPECT_EQ(keys, (std::vector<std::string>{"zeta", "alpha", "mid", "1"}));
-    EXPECT_EQ(vx::textOf(d->objectForKey("alpha")), "again");
-    // A number key is found by an equal number of another kind.
-    EXPECT_TRUE(d->objectForKey(VxNumber::numberWithDouble(1.0)));
-    d->removeObjectForKey("zeta");
-    EXPECT_EQ(vx::textOf(d->keys().front()), "alpha");
-    EXPECT_TRUE(d->objectForKey("mid"));  // index rebuilt after removal
-    // Equality ignores order.
-    auto a = VxDictionary::dictionaryWithPairs({{"x", vxstr("1")}, {"y", vxstr("2")}});
-    auto b = VxDictionary::dictionaryWithPairs({{"y", vxstr("2")}, {"x", vxstr("1")}});
-    EXPECT_TRUE(a->isEqual(*b));
-}
-
 // Random sets, removals and look-ups on dictionaries of up to a few hundred
-// keys (texts and numbers), checked against a plain list of pairs: order,
-// values and look-ups must always agree.
+// keys (texts and numbers), checked against a plain list of pairs: insertion
+// order (a key set again keeps its place), values and look-ups must always
+// agree, also after removals.
 TEST(Values, DictionariesAgreeWithAPlainListUnderRandomChanges) {
     std::mt19937 random(7);
     // Number keys are stored as one kind and looked up as the other.
@@ -158,6 +139,10 @@ TEST(Values, DictionariesAgreeWithAPlainListUnderRandomChanges) {
             EXPECT_TRUE(copy->objectForKey("key-" + std::to_string(text->first)));
         }
     }
+    // Equality ignores order.
+    auto a = VxDictionary::dictionaryWithPairs({{"x", vxstr("1")}, {"y", vxstr("2")}});
+    auto b = VxDictionary::dictionaryWithPairs({{"y", vxstr("2")}, {"x", vxstr("1")}});
+    EXPECT_TRUE(a->isEqual(*b));
 }
 
 // Trees far deeper than any stack allows are released without recursing per level.
@@ -315,7 +300,6 @@ TEST(Values, DescriptionsAndStrings) {
               "{\n    Accept = \"application/json\";\n    n = 3;\n    list = (\n        a,\n"
               "        <null>\n    );\n}");
     EXPECT_EQ(d->descriptionInline(), "{Accept = \"application/json\"; n = 3; list = (a, <null>)}");
-    EXPECT_EQ(VxDate::dateWithTimeIntervalSince1970(0)->description(), "1970-01-01 00:00:00 +0000");
     EXPECT_EQ(VxData::dataWithString("hi")->description(), "{length = 2, bytes = 0x6869}");
     EXPECT_EQ(vxstr("h\xc3\xa9llo")->length(), 5u);
     EXPECT_FALSE(VxString::isValidUTF8("\xc3"));

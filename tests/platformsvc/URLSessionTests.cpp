@@ -88,28 +88,19 @@ class TestServer {
                     return sink.write("x", 1);
                 });
         });
-        // ?n=N bytes, generated, with their Content-Length or (?chunked=1) without.
+        // ?n=N bytes, with their Content-Length or (?chunked=1) without.
         server_.Get("/bytes", [](const httplib::Request& req, httplib::Response& res) {
             const std::size_t n = std::stoul(req.get_param_value("n"));
-            auto write = [n](std::size_t offset, httplib::DataSink& sink) {
-                static const std::string block(65536, 'b');
-                const std::size_t k = std::min(block.size(), n - offset);
-                return sink.write(block.data(), k);
-            };
-            if (req.has_param("chunked")) {
-                res.set_chunked_content_provider(
-                    "text/plain", [n, write](std::size_t offset, httplib::DataSink& sink) {
-                        if (offset < n) return write(offset, sink);
-                        sink.done();
-                        return true;
-                    });
-            } else {
-                res.set_content_provider(
-                    n, "text/plain",
-                    [write](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        return write(offset, sink);
-                    });
-            }
+            if (!req.has_param("chunked"))
+                return res.set_content(std::string(n, 'b'), "text/plain");
+            res.set_chunked_content_provider(
+                "text/plain", [n](std::size_t offset, httplib::DataSink& sink) {
+                    static const std::string block(65536, 'b');
+                    if (offset < n)
+                        return sink.write(block.data(), std::min(block.size(), n - offset));
+                    sink.done();
+                    return true;
+                });
         });
         // Reads the body at ?rate=N bytes a second and answers with its length.
         server_.Post("/slowread", [](const httplib::Request& req, httplib::Response& res,
@@ -161,17 +152,12 @@ VxMutableURLRequestPtr request(const std::string& url) {
     return VxMutableURLRequest::requestWithURL(VxURL::URLWithString(url));
 }
 
-// A socket bound to a free loopback port, and its URL.
-int boundSocket(std::string* url) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        ADD_FAILURE() << "no loopback port";
-    *url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+// A socket bound to a free loopback port (listening, when asked), and its URL.
+int boundSocket(std::string* url, bool listening = false) {
+    int port;
+    int fd = da::test::loopbackSocket(&port, listening);
+    if (port == 0) ADD_FAILURE() << "no loopback port";
+    *url = "http://127.0.0.1:" + std::to_string(port) + "/";
     return fd;
 }
 // Sends a request that must fail, and returns its error.
@@ -189,6 +175,33 @@ std::string closedURL() {
     std::string url;
     close(boundSocket(&url));
     return url;
+}
+
+// One download as its completion saw it: the file (read there, since it goes
+// after the completion), the status and the error.
+struct Download {
+    std::string path, contents;
+    std::int64_t status = 0;
+    bool onMain = true;
+    VxErrorPtr error;
+};
+Download download(const std::string& url, const VxURLLoadOptions& options = {}) {
+    Download d;
+    VxSemaphore done;
+    VxURLSession::sharedSession()
+        .downloadTaskWithRequest(
+            request(url), options,
+            [&](const VxURLPtr& location, const VxURLResponsePtr& response, const VxErrorPtr& e) {
+                d.error = e;
+                d.onMain = VxIsMainThread();
+                if (location) d.path = location->path();
+                if (location) d.contents = psvc::readFile(d.path);
+                if (auto http = vx_cast<VxHTTPURLResponse>(response)) d.status = http->statusCode();
+                done.signal();
+            })
+        ->resume();
+    EXPECT_TRUE(done.wait(10.0));
+    return d;
 }
 
 TEST(URLSession, SendsTheRequestAsSetAndReturnsTheResponseAsReceived) {
@@ -312,8 +325,7 @@ TEST(URLSession, TransportFailuresHaveTheirURLErrorCodes) {
 
     // A server that accepts and closes without replying: the connection was lost.
     std::string droppingURL;
-    int listener = boundSocket(&droppingURL);
-    ASSERT_EQ(listen(listener, 1), 0);
+    int listener = boundSocket(&droppingURL, true);
     std::thread closer([listener] {
         int c = accept(listener, nullptr, nullptr);
         char buf[4096];
@@ -451,47 +463,19 @@ TEST(URLSession, AsynchronousSendCompletesOnTheMainQueueAndCanBeCancelled) {
 
 TEST(URLSession, DownloadLandsInATemporaryFileRemovedAfterTheCompletion) {
     TestServer server;
-    VxSemaphore done;
-    std::string path, contents;
-    std::int64_t status = 0;
-    bool onMain = true;
-    auto task = VxURLSession::sharedSession().downloadTaskWithURL(
-        VxURL::URLWithString(server.url("/file")),
-        [&](const VxURLPtr& location, const VxURLResponsePtr& response, const VxErrorPtr& error) {
-            EXPECT_EQ(error, nullptr);
-            onMain = VxIsMainThread();
-            if (location) {
-                path = location->path();
-                contents = psvc::readFile(path);
-            }
-            if (auto http = vx_cast<VxHTTPURLResponse>(response)) status = http->statusCode();
-            done.signal();
-        });
-    task->resume();
-    ASSERT_TRUE(done.wait(10.0));
-    EXPECT_FALSE(onMain);
-    EXPECT_EQ(status, 404);  // the status is reported, the body stored regardless
-    EXPECT_EQ(contents, "\"Greeting\" = \"Hello\";\n");
+    Download d = download(server.url("/file"));
+    EXPECT_EQ(d.error, nullptr);
+    EXPECT_FALSE(d.onMain);
+    EXPECT_EQ(d.status, 404);  // the status is reported, the body stored regardless
+    EXPECT_EQ(d.contents, "\"Greeting\" = \"Hello\";\n");
     VxURLSession::sharedSession().delegateQueue().sync([] {});
-    EXPECT_FALSE(path.empty());
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(d.path.empty());
+    EXPECT_FALSE(std::filesystem::exists(d.path));
 
     // A failed download gives no location and an error.
-    VxErrorPtr failure;
-    VxURLPtr location = VxURL::URLWithString("file:///x");
-    VxURLSession::sharedSession()
-        .downloadTaskWithURL(
-            VxURL::URLWithString(closedURL()),
-            [&](const VxURLPtr& loc, const VxURLResponsePtr&, const VxErrorPtr& error) {
-                location = loc;
-                failure = error;
-                done.signal();
-            })
-        ->resume();
-    ASSERT_TRUE(done.wait(10.0));
-    EXPECT_EQ(location, nullptr);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->code(), VxURLErrorCannotConnectToHost);
+    d = download(closedURL());
+    EXPECT_EQ(d.path, "");
+    EXPECT_EQ(codeOf(d.error), VxURLErrorCannotConnectToHost);
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -609,19 +593,9 @@ TEST(URLSessionLimits, ReplyBodiesBeyondTheCapAreRefusedWhileReceiving) {
     VxURLLoadOptions options;
     options.maxBodyLength = kCap;
     options.temporaryDirectory = dir.path();
-    VxSemaphore done;
-    std::uintmax_t size = 0;
-    VxURLSession::sharedSession()
-        .downloadTaskWithRequest(
-            request(server.url("/bytes?n=3000000")), options,
-            [&](const VxURLPtr& location, const VxURLResponsePtr&, const VxErrorPtr& error) {
-                EXPECT_EQ(error, nullptr) << vxDescription(error);
-                if (location) size = std::filesystem::file_size(location->path());
-                done.signal();
-            })
-        ->resume();
-    ASSERT_TRUE(done.wait(10.0));
-    EXPECT_EQ(size, 3000000u);
+    Download d = download(server.url("/bytes?n=3000000"), options);
+    EXPECT_EQ(d.error, nullptr) << vxDescription(d.error);
+    EXPECT_EQ(d.contents.size(), 3000000u);
 }
 
 TEST(URLSessionProgress, ObserverSeesBytesAndTotalsOnTheTransfersThread) {
@@ -674,48 +648,33 @@ TEST(URLSessionProgress, ObserverSeesBytesAndTotalsOnTheTransfersThread) {
 TEST(URLSessionDownloads, TemporaryFilesStayInAPrivateDirectory) {
     TestServer server;
     psvc::TempDir home;
-    auto download = [&](const VxURLLoadOptions& options, std::string* where) {
-        VxSemaphore done;
-        VxErrorPtr failure;
-        VxURLSession::sharedSession()
-            .downloadTaskWithRequest(
-                request(server.url("/file")), options,
-                [&](const VxURLPtr& location, const VxURLResponsePtr&, const VxErrorPtr& error) {
-                    failure = error;
-                    if (location) *where = location->path();
-                    done.signal();
-                })
-            ->resume();
-        EXPECT_TRUE(done.wait(10.0));
-        return failure;
-    };
     namespace fs = std::filesystem;
-    std::string where;
     {
         psvc::ScopedEnv cache("XDG_CACHE_HOME", home / "cache");
-        ASSERT_EQ(download({}, &where), nullptr);
-        EXPECT_EQ(fs::path(where).parent_path(), home / "cache/diagnostics/downloads");
+        Download d = download(server.url("/file"));
+        ASSERT_EQ(d.error, nullptr);
+        EXPECT_EQ(fs::path(d.path).parent_path(), home / "cache/diagnostics/downloads");
         EXPECT_EQ(fs::status(home / "cache/diagnostics/downloads").permissions() & fs::perms::all,
                   fs::perms::owner_all);
 
         // A download cache that another user owns is not used.
         if (::geteuid() == 0 &&
             ::chown((home / "cache/diagnostics/downloads").c_str(), 65534, 65534) == 0) {
-            VxErrorPtr error = download({}, &where);
-            EXPECT_EQ(codeOf(error), VxURLErrorCannotCreateFile);
+            EXPECT_EQ(codeOf(download(server.url("/file")).error), VxURLErrorCannotCreateFile);
         }
     }
     {
         // Neither XDG_CACHE_HOME nor HOME: no fallback to a shared directory.
         psvc::ScopedEnv noCache("XDG_CACHE_HOME", std::nullopt);
         psvc::ScopedEnv noHome("HOME", std::nullopt);
-        EXPECT_EQ(codeOf(download({}, &where)), VxURLErrorCannotCreateFile);
+        EXPECT_EQ(codeOf(download(server.url("/file")).error), VxURLErrorCannotCreateFile);
         // A directory named by the caller is used as it is.
         VxURLLoadOptions options;
         options.temporaryDirectory = home / "mine";
         fs::create_directory(options.temporaryDirectory);
-        ASSERT_EQ(download(options, &where), nullptr);
-        EXPECT_EQ(fs::path(where).parent_path(), home / "mine");
+        Download d = download(server.url("/file"), options);
+        ASSERT_EQ(d.error, nullptr);
+        EXPECT_EQ(fs::path(d.path).parent_path(), home / "mine");
     }
 }
 

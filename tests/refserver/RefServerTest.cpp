@@ -9,57 +9,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <nlohmann/json.hpp>
-
-#include "support/ReferenceServer.h"
+#include "refserver/RefServerCalls.h"
 
 using da::test::ReferenceServer;
-using json = nlohmann::json;
-
-namespace {
-
-constexpr const char* kIdentifier = "0123ABCD-GHI-4567-ABC-89AB-JKL-CDEF-DEF-0123456789AB";
-constexpr const char* kSessionPath = "/kelo/v1.01/session";
-
-std::string sessionBody(const std::string& identifier = kIdentifier) {
-    return json{{"identifier", identifier}, {"platform", "handheld"}, {"appVersion", "1.0"}}.dump();
-}
-
-httplib::Client client(const ReferenceServer& server) {
-    httplib::Client c("127.0.0.1", server.port());
-    c.set_connection_timeout(5, 0);
-    c.set_read_timeout(10, 0);
-    return c;
-}
-
-httplib::Result post(httplib::Client& c, const std::string& body = sessionBody()) {
-    return c.Post(kSessionPath, body, "application/json");
-}
-
-// The reply's status and parsed body (-1 and discarded when there is no reply).
-int statusOf(const httplib::Result& r) {
-    return r ? r->status : -1;
-}
-json jsonOf(const httplib::Result& r) {
-    return r ? json::parse(r->body, nullptr, false) : json(json::value_t::discarded);
-}
-json session(httplib::Client& c) {
-    return jsonOf(post(c));
-}
-
-// An upload of `body` to the results path with the given digest and size headers.
-httplib::Result upload(httplib::Client& c, const std::string& testId, const std::string& body,
-                       const std::string& md5, const std::string& size) {
-    return c.Post("/kelo/v1.01/results/" + testId + "/data/D1",
-                  {{"ZET-file-sequence", "1"},
-                   {"ZET-total-files", "1"},
-                   {"ZET-file-MD5", md5},
-                   {"ZET-file-size", size}},
-                  body, "application/octet-stream");
-}
-
-}  // namespace
+using namespace refserver;
 
 TEST(RefServer, EnvelopeStatusAndBodyKnobs) {
     ReferenceServer server;
@@ -234,7 +187,8 @@ TEST(RefServer, RecordsRequestsAndResets) {
                                              {"Diagnostic-Session-ID", "S-0001"}}))["deviceId"],
         "DEV-1");
     const std::string binary("\x00\xff\x80 data\n", 9);
-    EXPECT_EQ(jsonOf(upload(c, "T1", binary, "14353e217f62cb98e688c755f7ea12ec", "9"))["testId"],
+    EXPECT_EQ(jsonOf(upload(c, "results/T1/data/D1", binary,
+                            "14353e217f62cb98e688c755f7ea12ec"))["testId"],
               "T1");
     EXPECT_EQ(statusOf(c.Get("/nowhere")), 404);
 
@@ -279,9 +233,10 @@ TEST(RefServer, RoutingAndRequestChecks) {
     // An upload whose size or digest header does not match its body is
     // refused; an empty test identifier is accepted.
     const std::string md5 = "900150983cd24fb0d6963f7d28e17f72";  // MD5 of "abc"
-    EXPECT_EQ(statusOf(upload(c, "", "abc", md5, "99")), 400);
-    EXPECT_EQ(statusOf(upload(c, "", "abc", "900150983cd24fb0d6963f7d28e17f73", "3")), 400);
-    EXPECT_EQ(jsonOf(upload(c, "", "abc", md5, "3"))["testId"], "");
+    EXPECT_EQ(statusOf(upload(c, "results//data/D1", "abc", md5, "99")), 400);
+    EXPECT_EQ(statusOf(upload(c, "results//data/D1", "abc", "900150983cd24fb0d6963f7d28e17f73")),
+              400);
+    EXPECT_EQ(jsonOf(upload(c, "results//data/D1", "abc", md5))["testId"], "");
 }
 
 TEST(RefServer, FixtureStartAndStop) {

@@ -1,31 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "platform/foundation/VxJSON.h"
 #include "requests/NUCURLRequestGenerator.h"
+#include "support/RequestHelpers.h"
+#include "support/TestEnv.h"
 
 namespace {
 
-// Sets LANGUAGE for the life of the guard and restores the previous value.
-class LanguageGuard {
-  public:
-    explicit LanguageGuard(const char* value) {
-        if (const char* old = std::getenv("LANGUAGE")) old_ = old;
-        ::setenv("LANGUAGE", value, 1);
-    }
-    ~LanguageGuard() { old_ ? ::setenv("LANGUAGE", old_->c_str(), 1) : ::unsetenv("LANGUAGE"); }
+using da::test::header;
+using da::test::ScopedEnv;
 
-  private:
-    std::optional<std::string> old_;
-};
-
-std::string header(const VxURLRequestPtr& r, std::string_view name) {
-    auto v = r ? r->valueForHTTPHeaderField(name) : nullptr;
-    return v ? v->str() : "<none>";
-}
 std::string url(const VxURLRequestPtr& r) {
     return r ? r->URL()->absoluteString() : "<none>";
 }
@@ -76,7 +62,7 @@ void expectError(const VxErrorPtr& error, std::int64_t code, const char* why) {
 
 TEST(Generator, DefaultsHeadersAndUserAgent) {
     {
-        LanguageGuard guard("fr:de:es");
+        ScopedEnv language("LANGUAGE", "fr:de:es");
         auto g = NUCURLRequestGenerator::generator();
         EXPECT_EQ(defaultHeader(g, "Accept-Language"), "fr;q=1, de;q=0.9, es;q=0.8");
         EXPECT_EQ(g->defaultRequestHeaders()->count(), 1u);
@@ -86,7 +72,7 @@ TEST(Generator, DefaultsHeadersAndUserAgent) {
         EXPECT_EQ(g->stringEncoding(), 4u);
         EXPECT_EQ(g->cfStrEncoding(), 0x08000100u);
     }
-    LanguageGuard guard("a:b:c:d:e:f:g:h:i");  // at most six languages
+    ScopedEnv language("LANGUAGE", "a:b:c:d:e:f:g:h:i");  // at most six languages
     auto g = NUCURLRequestGenerator::generator();
     EXPECT_EQ(defaultHeader(g, "Accept-Language"),
               "a;q=1, b;q=0.9, c;q=0.8, d;q=0.7, e;q=0.6, f;q=0.5");

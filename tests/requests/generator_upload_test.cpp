@@ -3,8 +3,8 @@
 #include "platform/foundation/VxKeyedArchiver.h"
 #include "requests/NUCRestKit.h"
 #include "requests/NUCURLRequestGenerator.h"
-#include "requests/TempFiles.h"
 #include "support/RequestHelpers.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST(GeneratorAuth, AuthorizationAndCookieHeaders) {
 }
 
 TEST(GeneratorUpload, FileAndDataUploads) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     auto good = VxURL::fileURLWithPath(tmp.write("five.bin", "12345"));
     auto empty = VxURL::fileURLWithPath(tmp.write("empty.bin", ""));
     NUCURLRequestGenerator g;

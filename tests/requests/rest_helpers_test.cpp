@@ -5,17 +5,14 @@
 
 #include "platform/foundation/VxStream.h"
 #include "requests/NUCRestKit.h"
-#include "requests/TempFiles.h"
+#include "support/RequestHelpers.h"
+#include "support/TestEnv.h"
 
 namespace {
 
-std::string header(const VxURLRequestPtr& r, std::string_view name) {
-    auto v = r ? r->valueForHTTPHeaderField(name) : nullptr;
-    return v ? v->str() : "<none>";
-}
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : "<nothing>";
-}
+using da::test::header;
+using da::test::text;
+
 VxDictionaryPtr table(std::initializer_list<std::pair<const char*, Id>> entries) {
     auto d = VxMutableDictionary::dictionary();
     for (auto& [k, v] : entries) d->setObject(v, vxstr(k));
@@ -109,7 +106,7 @@ TEST(RestHelpers, BasicAuthorizationAndCredentials) {
 }
 
 TEST(RestHelpers, StringEncodingOfFile) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     struct Case {
         const char* name;
         std::string bytes;
@@ -132,17 +129,17 @@ TEST(RestHelpers, StringEncodingOfFile) {
         EXPECT_EQ(encoding, c.encoding) << c.name;
     }
     std::uint64_t encoding = 0;
-    std::string fileURL = "file://" + tmp.path("utf8.txt");
+    std::string fileURL = "file://" + (tmp / "utf8.txt");
     EXPECT_TRUE(NUCRestKit::getStringEncoding(&encoding, vxstr(fileURL)));
-    EXPECT_FALSE(NUCRestKit::getStringEncoding(&encoding, vxstr(tmp.path("missing.txt"))));
+    EXPECT_FALSE(NUCRestKit::getStringEncoding(&encoding, vxstr(tmp / "missing.txt")));
     EXPECT_FALSE(NUCRestKit::getStringEncoding(&encoding, vxstr("http://h/utf8.txt")));
 }
 
 TEST(RestHelpers, UploadPreflight) {
-    TempFiles tmp;
+    da::test::TempDir tmp;
     const std::string good = tmp.write("good.bin", "12345");
     const std::string empty = tmp.write("empty.bin", "");
-    const std::string link = tmp.path("link.bin");
+    const std::string link = tmp / "link.bin";
     ASSERT_EQ(::symlink(good.c_str(), link.c_str()), 0);
     const std::string secret = tmp.write("secret.bin", "x");
     std::filesystem::permissions(secret, std::filesystem::perms::none);
@@ -159,7 +156,7 @@ TEST(RestHelpers, UploadPreflight) {
     EXPECT_EQ(check(VxURL::URLWithString("http://h")), d + "-1000 File path is invalid");
     EXPECT_EQ(check(VxURL::URLWithString("http://h/x")),
               d + "-1000 URL parameter must be a file URL");
-    EXPECT_EQ(check(VxURL::fileURLWithPath(tmp.dir().string(), true)),
+    EXPECT_EQ(check(VxURL::fileURLWithPath(tmp.path(), true)),
               d + "-1002 Directories are not supported");
     EXPECT_EQ(check(VxURL::fileURLWithPath(link)), d + "-1003 Symbolic links are not supported");
     EXPECT_EQ(check(VxURL::fileURLWithPath(empty)), d + "-1007 " + empty + " has zero length");
@@ -168,7 +165,7 @@ TEST(RestHelpers, UploadPreflight) {
                   d + "-1004 " + secret + " does not have read permissions set");
     }
     // A missing file: the file system's own error is passed on.
-    std::string missing = check(VxURL::fileURLWithPath(tmp.path("missing")));
+    std::string missing = check(VxURL::fileURLWithPath(tmp / "missing"));
     EXPECT_EQ(missing.rfind(std::string(VxPOSIXErrorDomain) + " 2 ", 0), 0u) << missing;
 
     std::uint64_t length = 77;

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "requests/NUCRestKit.h"
+#include "support/RequestHelpers.h"
 
 namespace {
 
-std::string text(const VxStringPtr& s) {
-    return s ? s->str() : "<nothing>";
-}
+using da::test::text;
+
 std::string abs(const VxURLPtr& u) {
     return u ? u->absoluteString() : "<nothing>";
 }

@@ -2,12 +2,10 @@
 // group of tests per subcommand; the protocol subcommands run against the
 // reference server, which keeps what it receives.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -16,10 +14,12 @@
 #include "platform/linux/VxPreferences.h"
 #include "service/ServiceHarness.h"
 #include "support/ReferenceServer.h"
+#include "support/TestEnv.h"
 
 namespace {
 
 using json = nlohmann::json;
+using ::testing::HasSubstr;
 
 struct CtlRun {
     int exitCode = -1;
@@ -30,32 +30,17 @@ struct CtlRun {
 
 class CtlTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        directory_ = svc::makeTempDirectory("da-ctl");
-        ASSERT_FALSE(directory_.empty());
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(directory_, ec);
-    }
-
     // Runs diagnosticsctl with the arguments (already shell-quoted) in this
     // test's preferences, answers and logs, bounded in time.
     CtlRun ctl(const std::string& arguments) {
         const std::string errPath = directory_ + "/stderr";
-        const std::string command = "DA_PREFERENCES_DIR=" + directory_ +
-                                    "/prefs DA_DEVICE_ANSWERS=" + directory_ +
-                                    "/answers.json DA_LOG_DIR=" + directory_ +
-                                    "/logs timeout 60 " DA_BINARY_DIR "/tools/ctl/diagnosticsctl " +
-                                    arguments + " 2>" + errPath;
         CtlRun run;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char buffer[512];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-        const int status = ::pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = da::test::runCommand(
+            "DA_PREFERENCES_DIR=" + directory_ + "/prefs DA_DEVICE_ANSWERS=" + directory_ +
+                "/answers.json DA_LOG_DIR=" + directory_ +
+                "/logs timeout 60 " DA_BINARY_DIR "/tools/ctl/diagnosticsctl " + arguments + " 2>" +
+                errPath,
+            &run.exitCode);
         run.err = svc::readFile(errPath);
         return run;
     }
@@ -75,8 +60,16 @@ class CtlTest : public ::testing::Test {
         return path;
     }
 
-    std::string directory_;
+    da::test::TempDir tmp_;
+    const std::string& directory_ = tmp_.path();
 };
+
+// The run ended with `code` and said `why` on stderr.
+::testing::AssertionResult fails(const CtlRun& run, int code, const std::string& why) {
+    if (run.exitCode == code && run.err.find(why) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << run.exitCode << ", stderr: " << run.err;
+}
 
 // ---- prefs -----------------------------------------------------------------
 
@@ -111,16 +104,13 @@ TEST_F(CtlTest, PrefsKeepTheirTypes) {
     EXPECT_EQ(ctl("prefs get " + d + " On --json").out, "true\n");
 
     // Refused values change nothing.
-    CtlRun bad = ctl("prefs set --type uint " + d + " Server -- -1");
-    EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_NE(bad.err.find("not an unsigned integer"), std::string::npos) << bad.err;
+    EXPECT_TRUE(
+        fails(ctl("prefs set --type uint " + d + " Server -- -1"), 2, "not an unsigned integer"));
     EXPECT_EQ(ctl("prefs set --type json " + d + " Server '{'").exitCode, 2);
     EXPECT_EQ(ctl("prefs set --type bool " + d + " Server maybe").exitCode, 2);
     EXPECT_EQ(ctl("prefs set --type float " + d + " Server 1").exitCode, 2);
     EXPECT_EQ(ctl("prefs set " + d + "/.. Server 1").exitCode, 2);
-    CtlRun emptyKey = ctl("prefs set " + d + " '' 1");
-    EXPECT_EQ(emptyKey.exitCode, 2);
-    EXPECT_NE(emptyKey.err.find("must not be empty"), std::string::npos) << emptyKey.err;
+    EXPECT_TRUE(fails(ctl("prefs set " + d + " '' 1"), 2, "must not be empty"));
     EXPECT_EQ(ctl("prefs get " + d + " ''").exitCode, 2);
     EXPECT_EQ(ctl("prefs get " + d + " Server").out, "5\n");
 
@@ -145,10 +135,10 @@ TEST_F(CtlTest, DeviceInfoPrintsTheAnswersOrTheDeviceRecord) {
           R"("BatteryIsCharging":true,"BatteryCurrentCapacity":81,"DeviceColor":null})");
     CtlRun run = ctl("device-info");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.out.find("SerialNumber: SERIAL000123\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("ProductType: Kelo 7\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("BatteryIsCharging: true\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("BatteryCurrentCapacity: 81\n"), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("SerialNumber: SERIAL000123\n"));
+    EXPECT_THAT(run.out, HasSubstr("ProductType: Kelo 7\n"));
+    EXPECT_THAT(run.out, HasSubstr("BatteryIsCharging: true\n"));
+    EXPECT_THAT(run.out, HasSubstr("BatteryCurrentCapacity: 81\n"));
     EXPECT_EQ(run.out.find("DeviceColor"), std::string::npos) << run.out;
     EXPECT_LT(run.out.find("SerialNumber:"), run.out.find("ProductType:"));
 
@@ -191,9 +181,9 @@ TEST_F(CtlTest, CheckAndStatusAskTheServiceOverTheBus) {
     CtlRun absent = ctl("check " + bus);
     EXPECT_EQ(absent.exitCode, 1) << absent.err;
     EXPECT_EQ(absent.out, "");
-    EXPECT_NE(absent.err.find("no answer"), std::string::npos) << absent.err;
-    EXPECT_NE(absent.err.find("Diagnostics.log"), std::string::npos) << absent.err;
-    EXPECT_NE(absent.err.find("journalctl"), std::string::npos) << absent.err;
+    EXPECT_THAT(absent.err, HasSubstr("no answer"));
+    EXPECT_THAT(absent.err, HasSubstr("Diagnostics.log"));
+    EXPECT_THAT(absent.err, HasSubstr("journalctl"));
 
     useServer(server.baseURL());
     ASSERT_EQ(ctl("prefs set com.tarvo.Diagnostics currentSessionID S-9").exitCode, 0);
@@ -215,20 +205,17 @@ TEST_F(CtlTest, CheckAndStatusAskTheServiceOverTheBus) {
     EXPECT_EQ(s["logFile"], directory_ + "/logs/Diagnostics.log");
     EXPECT_EQ(s["lastError"], "2026-01-01 10:00:02.000 [1:1] <3> [Enroll] <ERROR> last");
     CtlRun text = ctl("status " + bus);
-    EXPECT_NE(text.out.find("running, PID " + std::to_string(harness.servicePid())),
-              std::string::npos)
-        << text.out;
-    EXPECT_NE(text.out.find("currentSessionID S-9"), std::string::npos) << text.out;
+    EXPECT_THAT(text.out, HasSubstr("running, PID " + std::to_string(harness.servicePid())));
+    EXPECT_THAT(text.out, HasSubstr("currentSessionID S-9"));
 
     CtlRun noBus = ctl("check --bus-address unix:path=" + directory_ + "/no-such-bus --timeout 2");
     EXPECT_EQ(noBus.exitCode, 2);
     EXPECT_EQ(noBus.out, "");
-    EXPECT_NE(noBus.err.find("could not be asked"), std::string::npos) << noBus.err;
-    for (const char* timeout : {"0", "3601", "-1"}) {
-        CtlRun bad = ctl(std::string("check --timeout ") + timeout);
-        EXPECT_EQ(bad.exitCode, 2) << timeout;
-        EXPECT_NE(bad.err.find("more than 0 and at most 3600"), std::string::npos) << bad.err;
-    }
+    EXPECT_THAT(noBus.err, HasSubstr("could not be asked"));
+    for (const char* timeout : {"0", "3601", "-1"})
+        EXPECT_TRUE(fails(ctl(std::string("check --timeout ") + timeout), 2,
+                          "more than 0 and at most 3600"))
+            << timeout;
 }
 
 TEST_F(CtlTest, UsageVersionAndUnknownSubcommands) {
@@ -244,12 +231,8 @@ TEST_F(CtlTest, UsageVersionAndUnknownSubcommands) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("diagnosticsctl ", 0), 0u) << version.out;
 
-    for (const char* wrong : {"frobnicate", "--json frobnicate", "prefs frobnicate"}) {
-        CtlRun unknown = ctl(wrong);
-        EXPECT_EQ(unknown.exitCode, 2) << wrong;
-        EXPECT_NE(unknown.err.find("unknown subcommand \"frobnicate\""), std::string::npos)
-            << unknown.err;
-    }
+    for (const char* wrong : {"frobnicate", "--json frobnicate", "prefs frobnicate"})
+        EXPECT_TRUE(fails(ctl(wrong), 2, "unknown subcommand \"frobnicate\"")) << wrong;
     EXPECT_EQ(ctl("").exitCode, 2);
     EXPECT_EQ(ctl("--system --user status").exitCode, 2);
 }
@@ -259,15 +242,10 @@ TEST_F(CtlTest, UsageVersionAndUnknownSubcommands) {
 class CtlProtocolTest : public CtlTest {
   protected:
     void SetUp() override {
-        CtlTest::SetUp();
         server_ = std::make_unique<da::test::ReferenceServer>(
             std::vector<std::string>{"--store", directory_ + "/store"});
         useServer(server_->baseURL());
         write("answers.json", R"({"SerialNumber":"SERIAL000123"})");
-    }
-    void TearDown() override {
-        server_.reset();
-        CtlTest::TearDown();
     }
     json storedJson(const std::string& relative) {
         return json::parse(svc::readFile(directory_ + "/store/" + relative), nullptr, false);
@@ -286,20 +264,15 @@ TEST_F(CtlProtocolTest, SessionPrintsTheIdentifierOrSaysWhyNot) {
     CtlRun refused = ctl("session SERIAL000123");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_NE(refused.err.find("session: refused: "), std::string::npos) << refused.err;
-    EXPECT_NE(refused.err.find("NUCRestResponseErrorDomain -1024"), std::string::npos)
-        << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("session: refused: "));
+    EXPECT_THAT(refused.err, HasSubstr("NUCRestResponseErrorDomain -1024"));
 
-    CtlRun shortSerial = ctl("session SERIAL00012");
-    EXPECT_EQ(shortSerial.exitCode, 1);
-    EXPECT_NE(shortSerial.err.find("no session was opened"), std::string::npos) << shortSerial.err;
+    EXPECT_TRUE(fails(ctl("session SERIAL00012"), 1, "no session was opened"));
     EXPECT_EQ(server_->requests().size(), 3u);
 
     // A server that cannot be reached is a transport error.
     server_->stop();
-    CtlRun unreachable = ctl("session SERIAL000123");
-    EXPECT_EQ(unreachable.exitCode, 2);
-    EXPECT_NE(unreachable.err.find("transport error"), std::string::npos) << unreachable.err;
+    EXPECT_TRUE(fails(ctl("session SERIAL000123"), 2, "transport error"));
 }
 
 TEST_F(CtlProtocolTest, EnrollStoresTheDevicesAndNeedsAnIssuedSession) {
@@ -314,18 +287,14 @@ TEST_F(CtlProtocolTest, EnrollStoresTheDevicesAndNeedsAnIssuedSession) {
     EXPECT_EQ(requests[1].header("Diagnostic-Session-ID").value_or(""), "S-0001");
 
     // An identifier the server did not issue is refused; one it did is used as is.
-    CtlRun forged = ctl("enroll SERIAL000789 --session-id S-forged");
-    EXPECT_EQ(forged.exitCode, 1);
-    EXPECT_NE(forged.err.find("enroll: refused"), std::string::npos) << forged.err;
+    EXPECT_TRUE(fails(ctl("enroll SERIAL000789 --session-id S-forged"), 1, "enroll: refused"));
     EXPECT_EQ(storedJson("enrolled.json"), devices);
     EXPECT_EQ(ctl("enroll SERIAL000789 --session-id S-0001 --json").exitCode, 0);
     EXPECT_EQ(server_->requests().size(), 4u);  // no session call for either
 
     // No serial number to open a session for.
     write("answers.json", "{}");
-    CtlRun noSerial = ctl("enroll SERIAL000789");
-    EXPECT_EQ(noSerial.exitCode, 2);
-    EXPECT_NE(noSerial.err.find("--serial or --session-id"), std::string::npos) << noSerial.err;
+    EXPECT_TRUE(fails(ctl("enroll SERIAL000789"), 2, "--serial or --session-id"));
     EXPECT_EQ(ctl("enroll SERIAL000789 --serial SERIAL000123").exitCode, 0);
 }
 
@@ -373,9 +342,7 @@ TEST_F(CtlProtocolTest, CommandAndResults) {
     EXPECT_EQ(storedJson("results/000001.json"), results);
 
     server_->configure(R"({"results":{"statusCode":"Busy"}})");
-    CtlRun rejected = ctl("results " + file);
-    EXPECT_EQ(rejected.exitCode, 1);
-    EXPECT_NE(rejected.err.find("not accepted"), std::string::npos) << rejected.err;
+    EXPECT_TRUE(fails(ctl("results " + file), 1, "not accepted"));
     EXPECT_EQ(ctl("results " + write("array.json", "[]")).exitCode, 2);
 }
 
@@ -404,9 +371,8 @@ TEST_F(CtlProtocolTest, UploadArrivesIntactOrStaysLocal) {
     // Damaged in transit: refused, nothing stored, and the file stays for a retry.
     write("run.bin", bytes);
     server_->configure(R"({"upload":{"corruptUpload":true}})");
-    CtlRun damaged = ctl("upload " + file + " --test T1 --data D2 --device dev-1");
-    EXPECT_EQ(damaged.exitCode, 1);
-    EXPECT_NE(damaged.err.find("the file is kept"), std::string::npos) << damaged.err;
+    EXPECT_TRUE(fails(ctl("upload " + file + " --test T1 --data D2 --device dev-1"), 1,
+                      "the file is kept"));
     EXPECT_EQ(svc::readFile(file), bytes);
     EXPECT_FALSE(std::filesystem::exists(directory_ + "/store/uploads/T1/D2"));
 
@@ -422,18 +388,13 @@ TEST_F(CtlProtocolTest, ProgressIsDrawnOnATerminal) {
                                 "DA_DEVICE_ANSWERS=answers.json DA_LOG_DIR=logs timeout 60 " +
                                 "script -qec '" DA_BINARY_DIR "/tools/ctl/diagnosticsctl upload " +
                                 file + " --test T1 --data D1 --device dev-1' /dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string screen;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) screen.append(buffer, n);
-    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0) << screen;
-    EXPECT_NE(screen.find("\rChecking (MD5)  2.00 MiB / 2.00 MiB  100%"), std::string::npos)
-        << screen;
-    EXPECT_NE(screen.find("\rChecked 2.00 MiB in "), std::string::npos) << screen;
-    EXPECT_NE(screen.find("\rUploading  2.00 MiB / 2.00 MiB  100%"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("\rUploaded 2.00 MiB in "), std::string::npos) << screen;
+    int exitCode;
+    const std::string screen = da::test::runCommand(command, &exitCode);
+    EXPECT_EQ(exitCode, 0) << screen;
+    EXPECT_THAT(screen, HasSubstr("\rChecking (MD5)  2.00 MiB / 2.00 MiB  100%"));
+    EXPECT_THAT(screen, HasSubstr("\rChecked 2.00 MiB in "));
+    EXPECT_THAT(screen, HasSubstr("\rUploading  2.00 MiB / 2.00 MiB  100%"));
+    EXPECT_THAT(screen, HasSubstr("\rUploaded 2.00 MiB in "));
     EXPECT_EQ(svc::readFile(directory_ + "/store/uploads/T1/D1"), bytes);
 }
 
@@ -446,9 +407,7 @@ TEST_F(CtlProtocolTest, StringsLandInTheBundle) {
     EXPECT_EQ(svc::readFile(table), "\"OK\" = \"OK\";\n\"Cancel\" = \"Cancel\";\n");
 
     server_->stop();
-    CtlRun missing = ctl("strings " + bundle);
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("no strings table arrived"), std::string::npos) << missing.err;
+    EXPECT_TRUE(fails(ctl("strings " + bundle), 1, "no strings table arrived"));
     EXPECT_EQ(svc::readFile(table), "\"OK\" = \"OK\";\n\"Cancel\" = \"Cancel\";\n");
 }
 

@@ -1,10 +1,7 @@
 // The service's life: requests that run side by side, termination, and the exit
 // after an idle time with the bus starting the service again.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,17 +30,7 @@ constexpr const char* kSerial = "SERIAL000123";
 // reads or answers.
 class SilentServer {
   public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(fd_, 16) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
+    SilentServer() { fd_ = da::test::loopbackSocket(&port_, true); }
     ~SilentServer() {
         if (fd_ >= 0) ::close(fd_);
     }

@@ -1,16 +1,12 @@
 #include "service/ServiceHarness.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/linux/VxServiceEndpoint.h"
@@ -19,35 +15,14 @@ using namespace std::chrono_literals;
 
 namespace svc {
 
-std::string makeTempDirectory(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    return ::mkdtemp(pattern.data()) == nullptr ? std::string() : pattern;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 void writeFileAtomically(const std::string& path, const std::string& text) {
     std::ofstream(path + ".tmp", std::ios::binary | std::ios::trunc) << text;
     std::filesystem::rename(path + ".tmp", path);
 }
 
 int unusedLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
+    int port;
+    ::close(da::test::loopbackSocket(&port));
     return port;
 }
 
@@ -59,16 +34,8 @@ long residentKiB(pid_t pid) {
     return -1;
 }
 
-bool processGone(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return true;
-    std::string field, name, state;
-    stat >> field >> name >> state;
-    return state == "Z" || state == "X";
-}
-
 ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
-    : directory_(makeTempDirectory("da-service")), preferences_(directory_ + "/prefs") {
+    : directory_(tmp_.path()), preferences_(directory_ + "/prefs") {
     if (!bus_.ok()) {
         error_ = "private bus: " + bus_.error();
         return;
@@ -95,8 +62,6 @@ ServiceHarness::ServiceHarness(std::map<std::string, std::string> environment)
 ServiceHarness::~ServiceHarness() {
     stopService();
     bus_.shutdown();
-    std::error_code ec;
-    if (!directory_.empty()) std::filesystem::remove_all(directory_, ec);
 }
 
 void ServiceHarness::setPreference(const std::string& key, const Id& value) {

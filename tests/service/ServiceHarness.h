@@ -10,28 +10,25 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/VxValues.h"
 #include "platform/linux/VxPreferences.h"
 #include "platform/linux/VxServiceClient.h"
-#include "platform/foundation/VxValues.h"
 #include "support/PrivateBus.h"
+#include "support/TestEnv.h"
 
 namespace svc {
 
 inline constexpr const char* kDomain = "com.tarvo.Diagnostics";
 inline constexpr std::chrono::seconds kCallTimeout{20};
 
-// A fresh directory under the system's temporary directory.
-std::string makeTempDirectory(const std::string& prefix);
-// Whole file, or "" when it cannot be read.
-std::string readFile(const std::string& path);
+using da::test::processGone;
+using da::test::readFile;
 // Writes through a temporary file and a rename, so readers see the old or the new text.
 void writeFileAtomically(const std::string& path, const std::string& text);
 // A loopback port on which nothing listens (bound once, then released).
 int unusedLoopbackPort();
 // Resident set size of a process in KiB, or -1.
 long residentKiB(pid_t pid);
-// True when the process no longer runs (gone or a zombie).
-bool processGone(pid_t pid);
 
 class ServiceHarness {
   public:
@@ -72,6 +69,7 @@ class ServiceHarness {
 
   private:
     PrivateBus bus_;
+    da::test::TempDir tmp_;
     std::string directory_;
     std::string error_;
     VxPreferences preferences_;

@@ -20,11 +20,8 @@ namespace {
 constexpr const char* kDaemonPath = "/usr/bin/dbus-daemon";
 
 std::string makeTempDirectory() {
-    std::string base = std::filesystem::temp_directory_path().string() + "/da-bus-XXXXXX";
-    std::vector<char> buffer(base.begin(), base.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) return {};
-    return buffer.data();
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/da-bus-XXXXXX";
+    return ::mkdtemp(pattern.data()) == nullptr ? std::string() : pattern;
 }
 
 bool writeFile(const std::string& path, const std::string& text) {

@@ -80,6 +80,11 @@ std::string ReferenceServer::defaultBinary() {
 #endif
 }
 
+ReferenceServer& ReferenceServer::shared() {
+    static ReferenceServer server;
+    return server;
+}
+
 ReferenceServer::ReferenceServer() : ReferenceServer(Options{}) {}
 
 ReferenceServer::ReferenceServer(std::vector<std::string> args) {

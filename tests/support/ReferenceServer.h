@@ -48,6 +48,9 @@ class ReferenceServer {
     ReferenceServer& operator=(const ReferenceServer&) = delete;
 
     static std::string defaultBinary();
+    // One server with the default options for every test of the program that
+    // asks for it: started on first use, stopped when the program ends.
+    static ReferenceServer& shared();
 
     int port() const { return port_; }
     pid_t pid() const { return pid_; }

@@ -17,6 +17,11 @@ inline std::string header(const VxURLRequestPtr& r, std::string_view name) {
     return v ? v->str() : "<none>";
 }
 
+// The text, or "<nothing>".
+inline std::string text(const VxStringPtr& s) {
+    return s ? s->str() : "<nothing>";
+}
+
 // "CODE REASON" of an error, or "<no error>".
 inline std::string failure(const VxErrorPtr& e) {
     if (!e) return "<no error>";
