@@ -11,8 +11,8 @@
 #include <future>
 #include <thread>
 
-#include "platform/linux/VxDeviceAnswers.h"
 #include "platform/foundation/VxFileReading.h"
+#include "platform/linux/VxDeviceAnswers.h"
 #include "platform/linux/VxPreferences.h"
 #include "platformsvc/PlatformTestSupport.h"
 
