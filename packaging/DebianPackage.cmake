@@ -66,7 +66,7 @@ reference server diagnostics-refserver.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME diagnostics-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "diagnostics (= ${PROJECT_VERSION}-${DA_DEB_REVISION}), libicu-dev, pkg-config")
+  "diagnostics (= ${PROJECT_VERSION}-${DA_DEB_REVISION}), pkg-config")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
   "On-device diagnostics agent: development files\n\
 Headers, the CMake package (find_package(diagnostics)) and the pkg-config\n\

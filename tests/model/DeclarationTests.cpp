@@ -111,6 +111,15 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
     }
     ASSERT_FALSE(libDir.empty());
     ASSERT_FALSE(includeDir.empty());
+    // The installed headers stand alone: no private header of a folder, and
+    // none that needs a dependency's headers (the package names none).
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(includeDir)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = entry.path().filename();
+        EXPECT_EQ(name.find("Private.h"), std::string::npos) << entry.path();
+        EXPECT_EQ(da::test::readFile(entry.path()).find("#include <unicode/"), std::string::npos)
+            << entry.path();
+    }
     const std::string program = tmp / "sensor";
     ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + includeDir +
                       " " + kExamples + "Sensor.cpp -o " + program + " -L" + libDir +
