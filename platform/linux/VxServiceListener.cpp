@@ -270,7 +270,31 @@ bool VxListenerConnection::isResumed() const {
 struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     explicit Impl(VxListener& o, VxListenerConfiguration c) : owner(o), config(std::move(c)) {}
 
+    // What publishing made: the connection, the object and the departure watch.
+    struct Publication {
+        std::shared_ptr<sdbus::IConnection> connection;
+        std::unique_ptr<sdbus::IObject> object;
+        sdbus::Slot ownerWatch;
+    };
+
     void run();
+    // Claims the listener for a run (false when it runs already or a stop came
+    // first) and copies the configuration the run uses.
+    bool beginRun(VxListenerConfiguration& cfg);
+    // Records why the run could not start and releases the listener.
+    void failRun(const std::string& why);
+    // Opens the connection, watches departures, registers the methods and takes
+    // the bus name; the reason on failure, "" on success.
+    std::string publish(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
+                        const std::shared_ptr<DeliveryPool>& pool, Publication& out);
+    // Runs the event loop (with the idle timer) until it ends; the reason the bus
+    // ended it, "" for a stop or an idle end (`idle` tells which).
+    std::string serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
+                      const std::shared_ptr<sdbus::IConnection>& connection, bool& idle);
+    // Gives up the name after an idle end, lets the calls finish as the end
+    // allows, forgets the clients and records how the run ended.
+    void windDown(const VxListenerConfiguration& cfg, DeliveryPool& pool, bool idle,
+                  const std::string& ended, Publication& published);
     void onCall(sdbus::MethodCall call, const std::shared_ptr<sdbus::IConnection>& bus,
                 const std::shared_ptr<DeliveryPool>& pool, std::chrono::milliseconds maxQueueWait);
     // Counts a call from its arrival until its reply has gone: the result of
@@ -447,66 +471,86 @@ bool VxListener::endedIdle() const {
     return impl_->endedIdle;
 }
 
+// The listener's run, in the order of its steps: claim the listener, publish
+// the object and its name, serve until the loop ends, then wind down.
 void VxListener::Impl::run() {
     VxListenerConfiguration cfg;
-    {
-        std::lock_guard lock(mutex);
-        if (running) {
-            listenerLog(kLogError, "resume: the listener is running already");
-            return;
-        }
-        failure.clear();
-        endedIdle = false;
-        if (stopRequested) return;
-        running = true;
-        cfg = config;
-    }
-    auto fail = [this](const std::string& why) {
-        listenerLog(kLogError, why);
-        std::lock_guard lock(mutex);
-        failure = why;
-        running = false;
-    };
+    if (!beginRun(cfg)) return;
 
     const VxBusChoice choice = vxChooseBus(cfg.busAddress, true);
-    if (!choice.error.empty()) return fail(choice.error);
+    if (!choice.error.empty()) return failRun(choice.error);
 
-    std::shared_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<sdbus::IObject> object;
-    sdbus::Slot ownerWatch;
+    // Declared first so that it outlives the pool: the pool's delivery threads
+    // have ended before the connection is closed.
+    Publication published;
     auto pool = std::make_shared<DeliveryPool>(cfg.maxConcurrentCalls, cfg.maxQueuedCalls);
+    if (std::string why = publish(cfg, choice, pool, published); !why.empty()) return failRun(why);
+
+    bool idle = false;
+    const std::string ended = serve(cfg, choice, published.connection, idle);
+    windDown(cfg, *pool, idle, ended, published);
+}
+
+bool VxListener::Impl::beginRun(VxListenerConfiguration& cfg) {
+    std::lock_guard lock(mutex);
+    if (running) {
+        listenerLog(kLogError, "resume: the listener is running already");
+        return false;
+    }
+    failure.clear();
+    endedIdle = false;
+    if (stopRequested) return false;
+    running = true;
+    cfg = config;
+    return true;
+}
+
+void VxListener::Impl::failRun(const std::string& why) {
+    listenerLog(kLogError, why);
+    std::lock_guard lock(mutex);
+    failure = why;
+    running = false;
+}
+
+std::string VxListener::Impl::publish(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
+                                      const std::shared_ptr<DeliveryPool>& pool, Publication& out) {
     try {
         if (choice.kind == VxBusChoice::Kind::system) {
-            connection = sdbus::createSystemBusConnection();
+            out.connection = sdbus::createSystemBusConnection();
         } else {
-            connection = sdbus::createSessionBusConnectionWithAddress(choice.address);
+            out.connection = sdbus::createSessionBusConnectionWithAddress(choice.address);
         }
-        connection->setMethodCallTimeout(cfg.busCallTimeout);
+        out.connection->setMethodCallTimeout(cfg.busCallTimeout);
 
         // Watch clients leaving before anyone can call us, so no departure is missed.
-        ownerWatch = connection->addMatch(
+        out.ownerWatch = out.connection->addMatch(
             "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
             "interface='org.freedesktop.DBus',member='NameOwnerChanged'",
             [this](sdbus::Message& message) { onNameOwnerChanged(message); });
 
-        object = sdbus::createObject(*connection, cfg.endpoint.objectPath);
-        std::weak_ptr<sdbus::IConnection> weakBus = connection;
+        out.object = sdbus::createObject(*out.connection, cfg.endpoint.objectPath);
+        std::weak_ptr<sdbus::IConnection> weakBus = out.connection;
         for (const auto& methodName : cfg.methodNames) {
-            object->registerMethod(
+            out.object->registerMethod(
                 cfg.endpoint.interfaceName, methodName, "", "as",
                 [this, weakBus, pool, maxWait = cfg.maxQueueWait](sdbus::MethodCall call) {
                     onCall(std::move(call), weakBus.lock(), pool, maxWait);
                 });
         }
-        object->finishRegistration();
-        connection->requestName(cfg.endpoint.busName);
+        out.object->finishRegistration();
+        out.connection->requestName(cfg.endpoint.busName);
     } catch (const sdbus::Error& e) {
-        object.reset();
-        ownerWatch.reset();
-        return fail("cannot publish " + cfg.endpoint.busName + " on the " + choice.description +
-                    ": " + e.what());
+        out.object.reset();
+        out.ownerWatch.reset();
+        return "cannot publish " + cfg.endpoint.busName + " on the " + choice.description + ": " +
+               e.what();
     }
+    return {};
+}
 
+std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
+                                    const std::shared_ptr<sdbus::IConnection>& connection,
+                                    bool& idle) {
     bool loop = true;
     {
         std::lock_guard lock(mutex);
@@ -536,7 +580,6 @@ void VxListener::Impl::run() {
             listenerLog(kLogInfo, ended);
         }
     }
-    bool idle = false;
     {
         std::lock_guard lock(mutex);
         watchEnd = true;
@@ -544,10 +587,15 @@ void VxListener::Impl::run() {
         idle = idleExpired && !stopRequested && ended.empty();
     }
     if (watchdog.joinable()) watchdog.join();
+    return ended;
+}
+
+void VxListener::Impl::windDown(const VxListenerConfiguration& cfg, DeliveryPool& pool, bool idle,
+                                const std::string& ended, Publication& published) {
     if (idle) {
         listenerLog(kLogInfo, "no calls for " + std::to_string(cfg.idleTimeout.count()) +
                                   " ms; giving up " + cfg.endpoint.busName);
-        leaveIdle(*connection, cfg.endpoint.busName);
+        leaveIdle(*published.connection, cfg.endpoint.busName);
     }
     {
         std::lock_guard lock(mutex);
@@ -556,14 +604,14 @@ void VxListener::Impl::run() {
     // Let running calls reply while the connection is still open: after an idle end all
     // of them, queued ones included (unless stop() comes meanwhile); otherwise the running
     // ones within drainTimeout, while queued ones are not started.
-    pool->close(!idle);
+    pool.close(!idle);
     if (idle) {
-        while (!pool->waitFinished(std::chrono::milliseconds(100))) {
+        while (!pool.waitFinished(std::chrono::milliseconds(100))) {
             std::lock_guard lock(mutex);
             if (stopRequested) break;
         }
     }
-    if (!pool->waitFinished(cfg.drainTimeout)) {
+    if (!pool.waitFinished(cfg.drainTimeout)) {
         listenerLog(kLogError, "calls still running when the listener stopped; left behind");
     }
     std::map<std::string, std::shared_ptr<ClientEntry>> dropped;
@@ -575,8 +623,8 @@ void VxListener::Impl::run() {
         running = false;
     }
     dropped.clear();
-    object.reset();
-    ownerWatch.reset();
+    published.object.reset();
+    published.ownerWatch.reset();
     listenerLog(kLogInfo, "listener stopped");
 }
 
