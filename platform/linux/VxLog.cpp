@@ -209,8 +209,8 @@ int VxLogCustomFileLevel(std::string_view logName) {
     }
     if (settings.defaultsDomain.empty() || settings.defaultsKey.empty()) return kDefaultFileLevel;
     VxPreferences& prefs = VxPreferences::standard();
-    prefs.synchronize(settings.defaultsDomain);  // one stat() when the file is unchanged
-    auto level = prefs.integerValue(settings.defaultsKey, settings.defaultsDomain);
+    // Re-read on every line: an administrator's change shows at the next line.
+    auto level = prefs.synchronizedIntegerValue(settings.defaultsKey, settings.defaultsDomain);
     if (!level) return kDefaultFileLevel;
     if (*level < -1) return -1;
     if (*level > 100) return 100;

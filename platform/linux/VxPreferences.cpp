@@ -15,6 +15,7 @@
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
 #include "platform/linux/VxDirectories.h"
+#include "platform/linux/VxDirectoryWatchPrivate.h"
 #include "platform/linux/VxSystemLog.h"
 
 const char* const VxPreferencesErrorDomain = "VxPreferencesErrorDomain";
@@ -81,6 +82,11 @@ int lockDomainFile(const std::string& lockPath, mode_t mode, VxErrorPtr* error) 
     return -1;
 }
 
+// A watched directory still gets a stat() of the file this often: it bounds
+// how long a change the watch cannot see (a parent directory renamed, a file
+// changed on another machine of a network file system) goes unnoticed.
+constexpr std::chrono::seconds kRestatInterval{1};
+
 bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, bytes, length);
@@ -96,8 +102,10 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
 
 }  // namespace
 
-VxPreferences::VxPreferences() = default;
-VxPreferences::VxPreferences(std::string directory) : fixedDirectory_(std::move(directory)) {}
+VxPreferences::VxPreferences() : watch_(std::make_unique<VxDirectoryWatch>()) {}
+VxPreferences::VxPreferences(std::string directory)
+    : fixedDirectory_(std::move(directory)), watch_(std::make_unique<VxDirectoryWatch>()) {}
+VxPreferences::~VxPreferences() = default;
 
 VxPreferences& VxPreferences::standard() {
     // Never destroyed: log calls may read preferences during static destruction.
@@ -134,10 +142,13 @@ std::string VxPreferences::pathForDomain(std::string_view domain) const {
     return domainFile(directory(), domain);
 }
 
-std::string VxPreferences::defaultsPathForDomain(std::string_view domain) const {
-    if (fixedDirectory_) return {};
-    std::string path = domainFile(VxDirectories::preferencesDefaultsDirectory(), domain);
-    return path == pathForDomain(domain) ? std::string() : path;
+VxPreferences::DomainFiles VxPreferences::filesForDomain(std::string_view domain) const {
+    DomainFiles files{pathForDomain(domain), {}};
+    if (!fixedDirectory_ && !files.path.empty()) {
+        files.defaults = domainFile(VxDirectories::preferencesDefaultsDirectory(), domain);
+        if (files.defaults == files.path) files.defaults.clear();
+    }
+    return files;
 }
 
 VxPreferences::FileState VxPreferences::statFile(const std::string& path) {
@@ -184,7 +195,16 @@ VxDictionaryPtr VxPreferences::readFile(const std::string& path, std::string* pr
 }
 
 bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
+    // The mark is taken before the stat(): a change after it gives the
+    // directory a new mark, so the next call stats again.
+    const std::optional<std::uint64_t> mark = watch_->look(path.substr(0, path.rfind('/')));
+    const auto checkedAt = std::chrono::steady_clock::now();
+    if (mark && *mark == domain.directoryMark && domain.state && domain.values &&
+        checkedAt - domain.statAt < kRestatInterval)
+        return !domain.reported || *domain.reported != *domain.state;
     FileState now = statFile(path);
+    domain.directoryMark = mark.value_or(0);
+    domain.statAt = checkedAt;
     if (domain.state && *domain.state == now && domain.values)
         return !domain.reported || *domain.reported != now;
     std::string problem;
@@ -210,31 +230,44 @@ bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
 }
 
 bool VxPreferences::synchronize(std::string_view domain) {
-    std::string path = pathForDomain(domain);
-    if (path.empty()) return false;
+    const DomainFiles files = filesForDomain(domain);
+    if (files.path.empty()) return false;
     std::lock_guard lock(mutex_);
-    if (std::string defaults = defaultsPathForDomain(domain); !defaults.empty())
-        synchronizeLocked(defaults, domains_[defaults]);
-    return synchronizeLocked(path, domains_[path]);
+    if (!files.defaults.empty()) synchronizeLocked(files.defaults, domainLocked(files.defaults));
+    return synchronizeLocked(files.path, domainLocked(files.path));
+}
+
+VxPreferences::Domain& VxPreferences::domainLocked(const std::string& path) {
+    return domains_[path];
+}
+
+VxDictionaryPtr VxPreferences::valuesLocked(const std::string& path) {
+    Domain& d = domainLocked(path);
+    if (!d.values) synchronizeLocked(path, d);
+    return d.values;
 }
 
 VxDictionaryPtr VxPreferences::dictionaryForDomain(std::string_view domain) {
-    std::string path = pathForDomain(domain);
+    const std::string path = pathForDomain(domain);
     if (path.empty()) return VxDictionary::dictionary();
     std::lock_guard lock(mutex_);
-    Domain& d = domains_[path];
-    if (!d.values) synchronizeLocked(path, d);
-    return d.values ? d.values : VxDictionary::dictionary();
+    VxDictionaryPtr values = valuesLocked(path);
+    return values ? values : VxDictionary::dictionary();
 }
 
 Id VxPreferences::copyValue(std::string_view key, std::string_view domain) {
-    if (Id value = dictionaryForDomain(domain)->objectForKey(key)) return value;
-    std::string defaults = defaultsPathForDomain(domain);
-    if (defaults.empty()) return nullptr;
+    const DomainFiles files = filesForDomain(domain);
+    if (files.path.empty()) return nullptr;
     std::lock_guard lock(mutex_);
-    Domain& d = domains_[defaults];
-    if (!d.values) synchronizeLocked(defaults, d);
-    return d.values ? d.values->objectForKey(key) : nullptr;
+    return copyValueLocked(key, files);
+}
+
+Id VxPreferences::copyValueLocked(std::string_view key, const DomainFiles& files) {
+    if (VxDictionaryPtr values = valuesLocked(files.path))
+        if (Id value = values->objectForKey(key)) return value;
+    if (files.defaults.empty()) return nullptr;
+    VxDictionaryPtr defaults = valuesLocked(files.defaults);
+    return defaults ? defaults->objectForKey(key) : nullptr;
 }
 
 namespace {
@@ -282,7 +315,20 @@ std::uint64_t VxPreferences::unsignedIntegerValue(std::string_view key, std::str
 
 std::optional<std::int64_t> VxPreferences::integerValue(std::string_view key,
                                                         std::string_view domain) {
-    Id value = copyValue(key, domain);
+    return integerFrom(copyValue(key, domain));
+}
+
+std::optional<std::int64_t> VxPreferences::synchronizedIntegerValue(std::string_view key,
+                                                                    std::string_view domain) {
+    const DomainFiles files = filesForDomain(domain);
+    if (files.path.empty()) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (!files.defaults.empty()) synchronizeLocked(files.defaults, domainLocked(files.defaults));
+    synchronizeLocked(files.path, domainLocked(files.path));
+    return integerFrom(copyValueLocked(key, files));
+}
+
+std::optional<std::int64_t> VxPreferences::integerFrom(const Id& value) {
     if (auto number = vx_cast<VxNumber>(value)) {
         if (number->isFloatingPoint()) {
             double d = number->doubleValue();

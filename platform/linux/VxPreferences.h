@@ -14,9 +14,12 @@
 // /etc/diagnostics); a key missing from the preferences file is answered from
 // there. Writes never go to the defaults.
 //
-// Readers: synchronize(domain) re-reads the domain's file (a stat() decides
-// whether it changed since the last read, so an unchanged file costs one system
-// call); copyValue() answers from the last synchronized state. A missing file
+// Readers: synchronize(domain) re-reads the domain's file when it changed since
+// the last read. An inotify watch on the directory tells whether anything
+// happened there at all, so an unchanged file normally costs one read() that
+// finds no event; after an event, at least once a second, and wherever the
+// directory cannot be watched, a stat() of the file decides.
+// copyValue() answers from the last synchronized state. A missing file
 // reads as an empty domain. An unreadable or corrupt file (not JSON, or not a
 // JSON object) also reads as empty and writes one line to the system log per
 // distinct state of the file, never one per read.
@@ -32,8 +35,10 @@
 // Values keep their JSON kinds: texts, numbers (booleans included), arrays,
 // dictionaries and the null marker.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,6 +47,8 @@
 #include "platform/foundation/VxError.h"
 #include "platform/foundation/VxExport.h"
 #include "platform/foundation/VxValues.h"
+
+class VxDirectoryWatch;
 
 // Error domain of failed writes; the codes are errno values.
 DA_EXPORT extern const char* const VxPreferencesErrorDomain;  // "VxPreferencesErrorDomain"
@@ -53,6 +60,7 @@ class DA_EXPORT VxPreferences {
     VxPreferences();
     // A store fixed to one directory.
     explicit VxPreferences(std::string directory);
+    ~VxPreferences();
     VxPreferences(const VxPreferences&) = delete;
     VxPreferences& operator=(const VxPreferences&) = delete;
 
@@ -82,6 +90,10 @@ class DA_EXPORT VxPreferences {
     // The value read as a signed integer (numbers, or decimal text with an
     // optional sign), or nothing.
     std::optional<std::int64_t> integerValue(std::string_view key, std::string_view domain);
+    // The same after synchronizing the domain, in one step: for readers that
+    // want the current value every time (a log level checked on every line).
+    std::optional<std::int64_t> synchronizedIntegerValue(std::string_view key,
+                                                         std::string_view domain);
 
     // The whole domain as last synchronized (never absent).
     VxDictionaryPtr dictionaryForDomain(std::string_view domain);
@@ -101,13 +113,24 @@ class DA_EXPORT VxPreferences {
         bool operator==(const FileState&) const = default;
     };
     struct Domain {
-        std::optional<FileState> state;  // state of the file last read
+        std::optional<FileState> state;   // state of the file last read
+        std::uint64_t directoryMark = 0;  // mark of its directory before that stat()
+        std::chrono::steady_clock::time_point statAt;
         VxDictionaryPtr values;
         std::optional<FileState> reported;  // state last reported as unreadable
     };
 
-    // The administrator defaults file of a domain; "" when there is none.
-    std::string defaultsPathForDomain(std::string_view domain) const;
+    // A domain's preferences file and its administrator defaults file ("" when
+    // there is none), resolved from the environment once per operation.
+    struct DomainFiles {
+        std::string path, defaults;
+    };
+    DomainFiles filesForDomain(std::string_view domain) const;
+    // The cached state of a file; and its values, read first if never read.
+    Domain& domainLocked(const std::string& path);
+    VxDictionaryPtr valuesLocked(const std::string& path);
+    Id copyValueLocked(std::string_view key, const DomainFiles& files);
+    static std::optional<std::int64_t> integerFrom(const Id& value);
     static FileState statFile(const std::string& path);
     // Reads and parses the file; nothing plus a problem text on failure.
     static VxDictionaryPtr readFile(const std::string& path, std::string* problem, bool* missing);
@@ -115,5 +138,6 @@ class DA_EXPORT VxPreferences {
 
     std::optional<std::string> fixedDirectory_;
     std::mutex mutex_;
+    std::unique_ptr<VxDirectoryWatch> watch_;             // guarded by mutex_
     std::map<std::string, Domain, std::less<>> domains_;  // keyed by file path
 };

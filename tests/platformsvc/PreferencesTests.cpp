@@ -183,4 +183,41 @@ TEST(Preferences, WritesOfOtherProcessesAreSeenAfterSynchronizeAndNoneIsLost) {
     EXPECT_EQ(names, std::vector<std::string>{std::string(kDomain) + ".json"});
 }
 
+// The store notices changes through a watch on the directory and skips the
+// stat() while nothing happened there: every kind of change must still show at
+// the next synchronize, not only after the periodic stat() a second later.
+TEST(Preferences, ChangesInAWatchedDirectoryShowAtTheNextSynchronize) {
+    psvc::TempDir dir;
+    const std::string folder = dir.path() + "/prefs";
+    const std::string file = folder + "/" + kDomain + ".json";
+    VxPreferences prefs(folder);
+    ASSERT_TRUE(prefs.setValue(vxstr("a"), "currentSessionID", kDomain));
+    auto current = [&] {
+        prefs.synchronize(kDomain);
+        return vx::textOf(prefs.copyValue("currentSessionID", kDomain));
+    };
+    EXPECT_EQ(current(), "a");
+    EXPECT_EQ(current(), "a");
+
+    // Rewritten in place, same size.
+    psvc::writeFile(file, R"({"currentSessionID":"b"})");
+    EXPECT_EQ(current(), "b");
+
+    // The directory removed and made again: the old watch is gone.
+    std::filesystem::remove_all(folder);
+    prefs.synchronize(kDomain);
+    EXPECT_EQ(prefs.copyValue("currentSessionID", kDomain), nullptr);
+    std::filesystem::create_directories(folder);
+    psvc::writeFile(file, R"({"currentSessionID":"c"})");
+    EXPECT_EQ(current(), "c");
+    psvc::writeFile(file, R"({"currentSessionID":"d"})");
+    EXPECT_EQ(current(), "d");
+
+    // A child of fork() using the inherited store must not take the events
+    // the parent has yet to see.
+    psvc::writeFile(file, R"({"currentSessionID":"e"})");
+    ASSERT_TRUE(succeeded(inChild([&] { return current() == "e"; })));
+    EXPECT_EQ(current(), "e");
+}
+
 }  // namespace
