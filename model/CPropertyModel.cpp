@@ -1,6 +1,7 @@
 #include "model/CPropertyModel.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -664,6 +665,36 @@ const CPropertyAttributes* offeredAttributes(const CPropertyModel::ClassState& s
     return nullptr;
 }
 
+// The attribute record of a property in a class's table. Accessors pass the
+// same few names over and over, so each thread remembers the last records it
+// found, by table and name: a repeated lookup compares a short name instead of
+// hashing it and probing the table. A class's table is written once, at class
+// set-up, and lives as long as the class state, so a remembered record stays
+// valid. Names that are not found are not remembered.
+const VxObject* attributeRecord(const VxDictionary& table, std::string_view property) {
+    struct Hint {
+        const VxDictionary* table = nullptr;
+        const VxObject* record = nullptr;
+        std::size_t length = 0;
+        char name[24];
+    };
+    static thread_local Hint hints[8];
+    if (property.empty() || property.size() > sizeof(Hint::name))
+        return table.objectForKey(property).get();
+    Hint& hint = hints[(property.size() * 31 + static_cast<unsigned char>(property.back())) & 7];
+    if (hint.table == &table && hint.length == property.size() &&
+        std::memcmp(hint.name, property.data(), property.size()) == 0)
+        return hint.record;
+    const VxObject* record = table.objectForKey(property).get();
+    if (record) {
+        hint.table = &table;
+        hint.record = record;
+        hint.length = property.size();
+        std::memcpy(hint.name, property.data(), property.size());
+    }
+    return record;
+}
+
 }  // namespace
 
 bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view property) {
@@ -672,7 +703,7 @@ bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view propert
     // A name that is no dynamic property (a misspelt one) stores nothing, not
     // even the null marker, which would otherwise reach the storage under it.
     const VxDictionary* attributes = st.attributes.peek();
-    Id record = attributes ? attributes->objectForKey(property) : nullptr;
+    const VxObject* record = attributes ? attributeRecord(*attributes, property) : nullptr;
     if (!record) return false;
     VxStringPtr holder;
     std::string_view key = st.translation.holdsEntries()
@@ -686,10 +717,9 @@ bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view propert
     {
         // The table holds the class's own records: a type check by class
         // object is enough for them, and cheaper than a dynamic cast.
-        const CPropertyAttributes* attrs =
-            &record->isa() == &CPropertyAttributes::classObject()
-                ? static_cast<const CPropertyAttributes*>(record.get())
-                : dynamic_cast<const CPropertyAttributes*>(record.get());
+        const CPropertyAttributes* attrs = &record->isa() == &CPropertyAttributes::classObject()
+                                               ? static_cast<const CPropertyAttributes*>(record)
+                                               : dynamic_cast<const CPropertyAttributes*>(record);
         ValidationScope scope(st, property, attrs);
         valid = validatedValue(value, property);
     }

@@ -455,6 +455,32 @@ TEST(PropertyModel, ScalarSettersRefuseValuesThatDoNotFit) {
 // The setter hands the attribute record it looked up to the validation; an
 // overriding validation that asks the base about another property, or about
 // the same one, must get that property's own verdict.
+// Setters find a property's record by name, and repeated names are answered
+// from what the thread found before: the answer must stay the record of the
+// instance's own class, and of the very name given.
+TEST(PropertyModel, SettersJudgeByTheirOwnClassRecordWhateverWasSetBefore) {
+    auto row = TMRow::create();
+    auto swapped = TMRowSwapped::create();
+    const Id text = vxstr("t");
+    const Id number = VxNumber::numberWithInt(1);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_TRUE(row->set("alpha", text));
+        EXPECT_FALSE(swapped->set("alpha", text));
+        EXPECT_TRUE(swapped->set("alpha", number));
+        EXPECT_FALSE(row->set("alpha", number));
+        // "gamma" has the length and last letter of "alpha": any value goes.
+        EXPECT_TRUE(row->set("gamma", number));
+        EXPECT_FALSE(row->set("alpha", number));
+        EXPECT_TRUE(row->set("beta", number));
+        EXPECT_FALSE(swapped->set("beta", number));
+        // A name only one class has, and a misspelt one, after the others.
+        EXPECT_FALSE(swapped->set("gamma", number));
+        EXPECT_FALSE(row->set("alphA", text));
+    }
+    EXPECT_EQ(vx::textOf(row->get("alpha")), "t");
+    EXPECT_EQ(vx::textOf(swapped->get("beta")), "(null)");
+}
+
 TEST(PropertyModel, OverriddenValidationIsJudgedByThePropertyItNames) {
     auto r = TMJudged::create();
     EXPECT_TRUE(r->setCount(VxNumber::numberWithInt(3)));

@@ -14,6 +14,7 @@ CPM_DEFINE_MODEL(TMTranslated, CDictionaryModel);
 CPM_DEFINE_MODEL(TMDated, CDictionaryModel);
 CPM_DEFINE_MODEL(TMCustomDate, CDictionaryModel);
 CPM_DEFINE_MODEL(TMRow, CDictionaryModel);
+CPM_DEFINE_MODEL(TMRowSwapped, CDictionaryModel);
 CPM_DEFINE_MODEL(TMJudged, CDictionaryModel);
 
 Id TMJudged::validatedValue(const Id& value, std::string_view property) const {

@@ -90,6 +90,16 @@ class TMRow : public CDictionaryModel {
     CPM_PROPERTY(Id, gamma, setGamma);
 };
 
+// The same property names as TMRow with other kinds: lookups by name must keep
+// each class's own records apart.
+class TMRowSwapped : public CDictionaryModel {
+    CPM_DECLARE_MODEL(TMRowSwapped)
+  public:
+    TMRowSwapped() = default;
+    CPM_PROPERTY(VxNumberPtr, alpha, setAlpha, cpm::Copy);
+    CPM_PROPERTY(VxStringPtr, beta, setBeta, cpm::Copy);
+};
+
 // Overrides the validation: a count given as a text is judged as its label
 // would be (the base validation asked about another property than the one
 // being set), and a label must not be empty.
