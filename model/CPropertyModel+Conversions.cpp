@@ -1,12 +1,7 @@
 // Per-class formatters, the text conversions and the CSV rows of records.
 
+#include <limits>
 #include <mutex>
-
-#include <unicode/locid.h>
-#include <unicode/numfmt.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
 
 #include "model/CPropertyModel.h"
 #include "model/CPropertyModelPrivate.h"
@@ -33,75 +28,42 @@ std::mutex& decimalLock() {
     return m;
 }
 
-std::string toUTF8(const icu::UnicodeString& text) {
-    std::string out;
-    text.toUTF8String(out);
-    return out;
-}
-
-icu::UnicodeString upperCased(const VxStringPtr& text) {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(text->str());
-    u.toUpper(icu::Locale::getRoot());
-    return u;
-}
-
-std::unique_ptr<icu::NumberFormat> makeNumberFormatter(bool decimalStyle) {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::NumberFormat> fmt(
-        icu::NumberFormat::createInstance(icu::Locale::getDefault(), UNUM_DECIMAL, status));
-    if (U_FAILURE(status) || !fmt) return nullptr;
-    if (!decimalStyle) {
-        // Style none: integer digits only, no grouping.
-        fmt->setGroupingUsed(false);
-        fmt->setMinimumFractionDigits(0);
-        fmt->setMaximumFractionDigits(0);
+// The class's date formatter (under the date lock): the class's pattern in
+// "en_US_POSIX" (the process's default locale when that one does not work) and
+// GMT, strict.
+const vx::text::DateFormat& dateFormatter(State& st) {
+    auto& f = st.dateFormatter;
+    if (!f.made && st.datePattern) {
+        f.made = true;
+        f.format = vx::text::makeDateFormat(st.datePattern->str(), "en_US_POSIX", 0);
+        if (!f.format) f.format = vx::text::makeDateFormat(st.datePattern->str(), "", 0);
     }
-    return fmt;
+    return f.format;
 }
 
-// Formats a number with an ICU formatter; nothing when ICU refuses.
-VxStringPtr formatNumber(const icu::NumberFormat& fmt, const icu::Formattable& value) {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString out;
-    fmt.format(value, out, status);
-    if (U_FAILURE(status)) return nullptr;
-    return vxstr(toUTF8(out));
+// A number formatter of the class (under its kind's lock): integer digits only,
+// no grouping, or the locale's decimal style.
+const vx::text::NumberFormat& numberFormatter(const State& st,
+                                              State::Formatter<vx::text::NumberFormat>& f,
+                                              VxTextNumberStyle style) {
+    if (!f.made && st.datePattern) {
+        f.made = true;
+        f.format = vx::text::makeNumberFormat(style);
+    }
+    return f.format;
+}
+
+VxStringPtr textOrNothing(std::optional<std::string> text) {
+    return text ? vxstr(std::move(*text)) : nullptr;
 }
 
 }  // namespace
 
 namespace cpm_detail {
 
-void makeFormatters(State& st) {
+void prepareFormatters(State& st) {
     VxStringPtr pattern = st.hooks.dateFormatString ? st.hooks.dateFormatString() : nullptr;
-    if (!pattern) pattern = vxstr(CPropertyModelDefaultDateFormat);
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        auto fmt = std::make_unique<icu::SimpleDateFormat>(
-            icu::UnicodeString::fromUTF8(pattern->str()), status);
-        if (U_SUCCESS(status)) {
-            icu::Locale posix("en_US_POSIX");
-            if (!posix.isBogus()) {
-                // Re-create with the fixed locale so that pattern symbols use it.
-                UErrorCode localeStatus = U_ZERO_ERROR;
-                auto localized = std::make_unique<icu::SimpleDateFormat>(
-                    icu::UnicodeString::fromUTF8(pattern->str()), posix, localeStatus);
-                if (U_SUCCESS(localeStatus)) fmt = std::move(localized);
-            }
-            fmt->adoptTimeZone(icu::TimeZone::getGMT()->clone());
-            fmt->setLenient(false);
-            std::lock_guard lock(dateLock());
-            st.dateFormatter = std::move(fmt);
-        }
-    }
-    if (auto fmt = makeNumberFormatter(false)) {
-        std::lock_guard lock(numberLock());
-        st.numberFormatter = std::move(fmt);
-    }
-    if (auto fmt = makeNumberFormatter(true)) {
-        std::lock_guard lock(decimalLock());
-        st.decimalFormatter = std::move(fmt);
-    }
+    st.datePattern = pattern ? pattern : vxstr(CPropertyModelDefaultDateFormat);
 }
 
 }  // namespace cpm_detail
@@ -125,13 +87,11 @@ VxDatePtr CPropertyModel::dateFromString(const VxClass& cls, const VxStringPtr& 
     if (!string || string->empty()) return nullptr;
     State* st = initializedState(cls);
     if (!st) return nullptr;
-    icu::UnicodeString text = upperCased(string);
+    auto text = vx::text::upperCased(string->str());
+    if (!text) return nullptr;
     std::lock_guard lock(dateLock());
-    if (!st->dateFormatter) return nullptr;
-    icu::ParsePosition pos(0);
-    UDate when = st->dateFormatter->parse(text, pos);
-    if (pos.getErrorIndex() >= 0 || pos.getIndex() != text.length()) return nullptr;
-    return VxDate::dateWithTimeIntervalSince1970(when / 1000.0);
+    auto when = vx::text::parseDate(dateFormatter(*st), *text);
+    return when ? VxDate::dateWithTimeIntervalSince1970(*when) : nullptr;
 }
 
 VxStringPtr CPropertyModel::stringFromDate(const VxClass& cls, const VxDatePtr& date) {
@@ -139,36 +99,21 @@ VxStringPtr CPropertyModel::stringFromDate(const VxClass& cls, const VxDatePtr& 
     State* st = initializedState(cls);
     if (!st) return nullptr;
     std::lock_guard lock(dateLock());
-    if (!st->dateFormatter) return nullptr;
-    icu::UnicodeString out;
-    st->dateFormatter->format(date->timeIntervalSince1970() * 1000.0, out);
-    return vxstr(toUTF8(out));
+    return textOrNothing(vx::text::formatDate(dateFormatter(*st), date->timeIntervalSince1970()));
 }
 
 VxNumberPtr CPropertyModel::numberFromString(const VxClass& cls, const VxStringPtr& string) {
     if (!string || string->empty()) return nullptr;
     State* st = initializedState(cls);
     if (!st) return nullptr;
-    icu::UnicodeString text = upperCased(string);
+    auto text = vx::text::upperCased(string->str());
+    if (!text) return nullptr;
     std::lock_guard lock(numberLock());
-    if (!st->numberFormatter) return nullptr;
-    icu::Formattable result;
-    icu::ParsePosition pos(0);
-    st->numberFormatter->parse(text, result, pos);
-    if (pos.getErrorIndex() >= 0 || pos.getIndex() != text.length()) return nullptr;
-    UErrorCode status = U_ZERO_ERROR;
-    switch (result.getType()) {
-        case icu::Formattable::kLong:
-        case icu::Formattable::kInt64: {
-            std::int64_t v = result.getInt64(status);
-            if (U_FAILURE(status)) return nullptr;
-            return VxNumber::numberWithLong(v);
-        }
-        case icu::Formattable::kDouble:
-            return VxNumber::numberWithDouble(result.getDouble());
-        default:
-            return nullptr;
-    }
+    auto number = vx::text::parseNumber(
+        numberFormatter(*st, st->numberFormatter, VxTextNumberStyle::integer), *text);
+    if (!number) return nullptr;
+    return number->isInteger ? VxNumber::numberWithLong(number->integer)
+                             : VxNumber::numberWithDouble(number->real);
 }
 
 VxStringPtr CPropertyModel::stringFromNumber(const VxClass& cls, const VxNumberPtr& number) {
@@ -176,26 +121,23 @@ VxStringPtr CPropertyModel::stringFromNumber(const VxClass& cls, const VxNumberP
     State* st = initializedState(cls);
     if (!st) return nullptr;
     std::lock_guard lock(numberLock());
-    if (!st->numberFormatter) return nullptr;
+    const auto& format = numberFormatter(*st, st->numberFormatter, VxTextNumberStyle::integer);
     if (number->isFloatingPoint())
-        return formatNumber(*st->numberFormatter, icu::Formattable(number->doubleValue()));
-    if (number->isUnsignedInteger() && number->unsignedLongLongValue() > INT64_MAX) {
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Formattable big(icu::StringPiece(number->stringValue()), status);
-        if (U_FAILURE(status)) return nullptr;
-        return formatNumber(*st->numberFormatter, big);
-    }
-    return formatNumber(*st->numberFormatter,
-                        icu::Formattable(static_cast<int64_t>(number->longLongValue())));
+        return textOrNothing(vx::text::formatReal(format, number->doubleValue()));
+    if (number->isUnsignedInteger() && number->unsignedLongLongValue() > INT64_MAX)
+        return textOrNothing(vx::text::formatDecimalText(format, number->stringValue()));
+    return textOrNothing(
+        vx::text::formatInteger(format, static_cast<std::int64_t>(number->longLongValue())));
 }
 
 VxDecimalNumberPtr CPropertyModel::decimalNumberFromString(const VxClass& cls,
                                                            const VxStringPtr& string) {
     if (!string || string->empty()) return nullptr;
     if (!initializedState(cls)) return nullptr;
-    std::string upper = toUTF8(upperCased(string));
+    auto upper = vx::text::upperCased(string->str());
+    if (!upper) return nullptr;
     std::lock_guard lock(decimalLock());
-    return VxDecimalNumber::decimalNumberWithString(upper);
+    return VxDecimalNumber::decimalNumberWithString(*upper);
 }
 
 VxStringPtr CPropertyModel::stringFromDecimalNumber(const VxClass& cls,
@@ -204,14 +146,11 @@ VxStringPtr CPropertyModel::stringFromDecimalNumber(const VxClass& cls,
     State* st = initializedState(cls);
     if (!st) return nullptr;
     std::lock_guard lock(decimalLock());
-    if (!st->decimalFormatter) return nullptr;
+    const auto& format = numberFormatter(*st, st->decimalFormatter, VxTextNumberStyle::decimal);
     if (number->isNaN())
-        return formatNumber(*st->decimalFormatter,
-                            icu::Formattable(std::numeric_limits<double>::quiet_NaN()));
-    UErrorCode status = U_ZERO_ERROR;
-    icu::Formattable value(icu::StringPiece(number->stringValue()), status);
-    if (U_FAILURE(status)) return nullptr;
-    return formatNumber(*st->decimalFormatter, value);
+        return textOrNothing(
+            vx::text::formatReal(format, std::numeric_limits<double>::quiet_NaN()));
+    return textOrNothing(vx::text::formatDecimalText(format, number->stringValue()));
 }
 
 // ---------------------------------------------------------------------------

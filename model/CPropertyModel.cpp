@@ -293,7 +293,7 @@ void runClassInitialisation(State& st) {
         return;
     }
     st.options.store(0);
-    cpm_detail::makeFormatters(st);
+    cpm_detail::prepareFormatters(st);
 }
 
 }  // namespace

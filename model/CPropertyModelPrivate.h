@@ -6,11 +6,9 @@
 #include <mutex>
 #include <optional>
 
-#include <unicode/numfmt.h>
-#include <unicode/smpdtfmt.h>
-
 #include "model/CPropertyModel.h"
 #include "platform/foundation/VxExport.h"
+#include "platform/foundation/VxTextServicesPrivate.h"
 
 // A slot that is read and replaced as one atomic step. holdsEntries() tells,
 // without taking a reference, whether it holds a non-empty collection: a hot
@@ -62,10 +60,19 @@ struct CPropertyModel::ClassState {
     CPMSlot<VxArray> printNames;
     CPMSlot<VxDictionary> translation;
 
-    // Formatters; each is used and replaced only under its kind's lock.
-    std::unique_ptr<icu::SimpleDateFormat> dateFormatter;
-    std::unique_ptr<icu::NumberFormat> numberFormatter;
-    std::unique_ptr<icu::NumberFormat> decimalFormatter;
+    // Formatters, made on first use (which loads the text services) and then
+    // kept; each is made and used only under its kind's lock. The date pattern
+    // is taken at the end of class set-up and not changed afterwards; a class
+    // without one (the root, a class whose set-up failed) has no formatters.
+    template <class Format>
+    struct Formatter {
+        Format format;
+        bool made = false;
+    };
+    VxStringPtr datePattern;
+    Formatter<vx::text::DateFormat> dateFormatter;
+    Formatter<vx::text::NumberFormat> numberFormatter;
+    Formatter<vx::text::NumberFormat> decimalFormatter;
 };
 
 namespace cpm_detail {
@@ -73,8 +80,9 @@ namespace cpm_detail {
 // State of a class of the family (made on first request); nothing for classes
 // outside it.
 DA_EXPORT CPropertyModel::ClassState* stateFor(const VxClass& cls);
-// Makes the class's three formatters (last step of class initialisation).
-DA_EXPORT void makeFormatters(CPropertyModel::ClassState& state);
+// Takes the class's date pattern for its formatters (last step of class
+// initialisation); the formatters themselves are made on first use.
+DA_EXPORT void prepareFormatters(CPropertyModel::ClassState& state);
 // The process's null marker, fetched once.
 DA_EXPORT const Id& nullMarker();
 // The storage key of a property: the translation entry when there is one.

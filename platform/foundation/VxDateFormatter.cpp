@@ -1,10 +1,6 @@
 #include "platform/foundation/VxDateFormatter.h"
 
-#include <unicode/locid.h>
-#include <unicode/simpletz.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
+#include "platform/foundation/VxTextServicesPrivate.h"
 
 VX_DEFINE_CLASS(VxDateFormatter, VxObject, vxMakeInstance<VxDateFormatter>);
 
@@ -14,32 +10,22 @@ struct VxDateFormatter::Impl {
     std::int32_t offset = 0;
     std::uint64_t behavior = VxDateFormatterBehaviorDefault;
     std::uint64_t timeStyle = VxDateFormatterNoStyle;
-    std::unique_ptr<icu::SimpleDateFormat> icu;
+    vx::text::DateFormat format;
     bool stale = true;
 
-    // The ICU formatter is built when a date is first formatted or parsed after
-    // a setting changed (the pattern, locale and zone are all part of it), so
-    // that making and configuring a formatter loads no ICU locale data.
+    // The formatter is built when a date is first formatted or parsed after a
+    // setting changed (the pattern, locale and zone are all part of it), so
+    // that making and configuring a formatter loads no locale data.
     void changed() {
-        icu.reset();
+        format.reset();
         stale = true;
     }
-    icu::SimpleDateFormat* current() {
-        if (stale) rebuild();
-        return icu.get();
-    }
-    void rebuild() {
-        stale = false;
-        UErrorCode status = U_ZERO_ERROR;
-        auto fmt = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
-                                                           icu::Locale(locale.c_str()), status);
-        if (U_FAILURE(status)) {
-            icu.reset();
-            return;
+    const vx::text::DateFormat& current() {
+        if (stale) {
+            stale = false;
+            format = vx::text::makeDateFormat(pattern, locale, offset);
         }
-        fmt->adoptTimeZone(new icu::SimpleTimeZone(offset * 1000, icu::UnicodeString("GMT")));
-        fmt->setLenient(false);
-        icu = std::move(fmt);
+        return format;
     }
 };
 
@@ -68,8 +54,7 @@ std::string VxDateFormatter::localeIdentifier() const {
 }
 
 bool VxDateFormatter::setLocaleIdentifier(const std::string& identifier) {
-    icu::Locale loc(identifier.c_str());
-    if (loc.isBogus() || identifier.empty()) return false;
+    if (identifier.empty() || !vx::text::isUsableLocale(identifier)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     impl_->locale = identifier;
     impl_->changed();
@@ -110,23 +95,13 @@ void VxDateFormatter::setTimeStyle(std::uint64_t style) {
 VxStringPtr VxDateFormatter::stringFromDate(const VxDatePtr& date) const {
     if (!date) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    icu::SimpleDateFormat* fmt = impl_->current();
-    if (!fmt) return nullptr;
-    icu::UnicodeString out;
-    fmt->format(static_cast<UDate>(date->timeIntervalSince1970() * 1000.0), out);
-    std::string utf8;
-    out.toUTF8String(utf8);
-    return vxstr(std::move(utf8));
+    auto text = vx::text::formatDate(impl_->current(), date->timeIntervalSince1970());
+    return text ? vxstr(std::move(*text)) : nullptr;
 }
 
 VxDatePtr VxDateFormatter::dateFromString(const VxStringPtr& text) const {
     if (!text) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    icu::SimpleDateFormat* fmt = impl_->current();
-    if (!fmt) return nullptr;
-    icu::UnicodeString in = icu::UnicodeString::fromUTF8(text->str());
-    icu::ParsePosition pos(0);
-    UDate when = fmt->parse(in, pos);
-    if (pos.getErrorIndex() >= 0 || pos.getIndex() != in.length()) return nullptr;
-    return VxDate::dateWithTimeIntervalSince1970(when / 1000.0);
+    auto when = vx::text::parseDate(impl_->current(), text->str());
+    return when ? VxDate::dateWithTimeIntervalSince1970(*when) : nullptr;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A date formatter over ICU: a TR35 pattern, a locale, a time zone, a formatter
 // behaviour and a time style. Thread-safe: every call takes the formatter's lock.
+// ICU is loaded when a formatter first needs it (setting a locale, formatting or
+// parsing); where it cannot be loaded those calls fail as described below.
 
 #include <cstdint>
 #include <memory>
@@ -28,8 +30,8 @@ class DA_EXPORT VxDateFormatter : public VxObject {
 
     std::string dateFormat() const;
     void setDateFormat(const std::string& pattern);
-    // The locale identifier ("en_US_POSIX"); false when ICU does not know it, in
-    // which case the formatter keeps its locale.
+    // The locale identifier ("en_US_POSIX"); false when ICU does not know it or
+    // cannot be loaded, in which case the formatter keeps its locale.
     std::string localeIdentifier() const;
     bool setLocaleIdentifier(const std::string& identifier);
     // Seconds east of GMT of the fixed time zone.
@@ -40,9 +42,10 @@ class DA_EXPORT VxDateFormatter : public VxObject {
     std::uint64_t timeStyle() const;
     void setTimeStyle(std::uint64_t style);
 
-    // Nothing when the date is absent or ICU fails.
+    // Nothing when the date is absent or ICU fails (or cannot be loaded).
     VxStringPtr stringFromDate(const VxDatePtr& date) const;
-    // Nothing when the text does not parse with the pattern.
+    // Nothing when the text does not parse with the pattern (or ICU cannot be
+    // loaded).
     VxDatePtr dateFromString(const VxStringPtr& text) const;
 
   private:

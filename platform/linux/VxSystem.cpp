@@ -1,8 +1,5 @@
 #include "platform/linux/VxSystem.h"
 
-#include <unicode/translit.h>
-#include <unicode/unistr.h>
-#include <unicode/utypes.h>
 #include <uuid/uuid.h>
 
 #include <algorithm>
@@ -11,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/foundation/VxTextServicesPrivate.h"
 #include "platform/foundation/VxValues.h"
 
 std::string VxUUIDString() {
@@ -77,22 +75,17 @@ namespace {
 // and gives it back afterwards.
 struct TransliteratorCache {
     struct Entry {
-        std::unique_ptr<icu::Transliterator> prototype;  // null: the ID does not work
-        std::vector<std::unique_ptr<icu::Transliterator>> idle;
+        vx::text::Transliterator prototype;  // null: the ID does not work
+        std::vector<vx::text::Transliterator> idle;
     };
     std::mutex mutex;
     std::map<std::string, Entry, std::less<>> entries;
 
-    std::unique_ptr<icu::Transliterator> take(std::string_view id) {
+    vx::text::Transliterator take(std::string_view id) {
         std::lock_guard lock(mutex);
         auto it = entries.find(id);
         if (it == entries.end()) {
-            Entry e;
-            UErrorCode status = U_ZERO_ERROR;
-            icu::UnicodeString uid = icu::UnicodeString::fromUTF8(
-                icu::StringPiece(id.data(), static_cast<int32_t>(id.size())));
-            e.prototype.reset(icu::Transliterator::createInstance(uid, UTRANS_FORWARD, status));
-            if (U_FAILURE(status)) e.prototype.reset();
+            Entry e{vx::text::makeTransliterator(id), {}};
             it = entries.emplace(std::string(id), std::move(e)).first;
         }
         Entry& e = it->second;
@@ -102,10 +95,10 @@ struct TransliteratorCache {
             e.idle.pop_back();
             return t;
         }
-        return std::unique_ptr<icu::Transliterator>(e.prototype->clone());
+        return vx::text::cloneTransliterator(e.prototype);
     }
 
-    void giveBack(std::string_view id, std::unique_ptr<icu::Transliterator> t) {
+    void giveBack(std::string_view id, vx::text::Transliterator t) {
         std::lock_guard lock(mutex);
         auto it = entries.find(id);
         if (it != entries.end() && it->second.idle.size() < 8)
@@ -126,11 +119,7 @@ std::optional<std::string> VxTransliterate(std::string_view text, std::string_vi
     auto& cache = transliterators();
     auto t = cache.take(transformID);
     if (!t) return std::nullopt;
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    t->transliterate(u);
+    auto out = vx::text::transliterate(t, text);
     cache.giveBack(transformID, std::move(t));
-    std::string out;
-    u.toUTF8String(out);
     return out;
 }

@@ -20,7 +20,8 @@ DA_EXPORT std::string VxUUIDString();
 DA_EXPORT std::vector<std::string> VxPreferredLanguages();
 
 // Applies an ICU transform (for example "Any-Latin; Latin-ASCII") to UTF-8
-// text; nothing when the transform cannot be created or the text is not UTF-8.
+// text; nothing when the transform cannot be created (ICU is loaded on first
+// use; so also when it cannot be loaded) or the text is not UTF-8.
 // Thread-safe; transforms are created once per ID and reused.
 DA_EXPORT std::optional<std::string> VxTransliterate(std::string_view text,
                                                      std::string_view transformID);
