@@ -4,6 +4,9 @@
 #                    bus files and system user, diagnosticsctl,
 #                    diagnostics-refserver, man pages
 #   diagnostics-dev  headers, CMake package and pkg-config files
+# The client library loads libsystemd only at run time (journal lines), which
+# the shared-library dependencies do not see; the bus library's sdbus-c++
+# depends on it, so the package does all the same.
 set(_pkg ${CMAKE_CURRENT_LIST_DIR})
 set(DA_DEB_REVISION "1" CACHE STRING "Debian revision of the packages")
 
