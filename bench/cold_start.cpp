@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/VxServiceEndpoint.h"
+#include "platform/bus/VxServiceEndpoint.h"
 #include "support/ServiceSetup.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/VxServiceClient.h"
+#include "platform/bus/VxServiceClient.h"
 #include "support/ServiceSetup.h"
 
 namespace {

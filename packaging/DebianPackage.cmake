@@ -1,8 +1,12 @@
 # Debian packages (`cpack -G DEB` in a build configured with
 # -DCMAKE_INSTALL_PREFIX=/usr; scripts/package.sh does both):
-#   diagnostics      the library, diagnosticsd with its units, bus files and
-#                    system user, diagnosticsctl, diagnostics-refserver, man pages
-#   diagnostics-dev  headers, CMake package and pkg-config file
+#   diagnostics      the libraries (client and bus), diagnosticsd with its units,
+#                    bus files and system user, diagnosticsctl,
+#                    diagnostics-refserver, man pages
+#   diagnostics-dev  headers, CMake package and pkg-config files
+# The client library loads libsystemd only at run time (journal lines), which
+# the shared-library dependencies do not see; the bus library's sdbus-c++
+# depends on it, so the package does all the same.
 set(_pkg ${CMAKE_CURRENT_LIST_DIR})
 set(DA_DEB_REVISION "1" CACHE STRING "Debian revision of the packages")
 
@@ -70,6 +74,6 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
 set(CPACK_COMPONENT_DEV_DESCRIPTION
   "On-device diagnostics agent: development files\n\
 Headers, the CMake package (find_package(diagnostics)) and the pkg-config\n\
-file of the diagnostics client library.")
+files of the diagnostics client library and its bus library.")
 
 include(CPack)

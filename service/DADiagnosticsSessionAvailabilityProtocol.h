@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/bus/VxServiceListener.h"
 #include "platform/foundation/VxExport.h"
 #include "platform/foundation/VxValues.h"
-#include "platform/linux/VxServiceListener.h"
 
 // The reply callback: "IN_CURRENT_SESSION", a new session identifier, or
 // nothing (an absent text).

@@ -1,8 +1,8 @@
 #pragma once
 // Accepts every client of the service and gives it a fresh availability object.
 
+#include "platform/bus/VxServiceListener.h"
 #include "platform/foundation/VxExport.h"
-#include "platform/linux/VxServiceListener.h"
 
 class DA_EXPORT ServiceDelegate : public VxListenerDelegate {
   public:

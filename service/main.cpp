@@ -16,10 +16,10 @@
 #include <thread>
 
 #include "Managers/DALogging.h"
+#include "Managers/DALoggingInit.h"
 #include "VxBuildInfo.h"
+#include "platform/bus/VxServiceListener.h"
 #include "platform/foundation/VxValues.h"
-#include "platform/linux/VxServiceListener.h"
-#include "service/DALoggingInit.h"
 #include "service/ServiceDelegate.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/linux/VxServiceEndpoint.h"
+#include "platform/bus/VxServiceEndpoint.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <map>
 
 #include "device/DAUtilities.h"
+#include "platform/bus/VxServiceEndpoint.h"
 #include "platform/foundation/VxJSON.h"
 #include "platform/linux/VxPreferences.h"
-#include "platform/linux/VxServiceEndpoint.h"
 
 namespace bench {
 

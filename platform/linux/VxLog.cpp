@@ -1,5 +1,6 @@
 #include "platform/linux/VxLog.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <spdlog/logger.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
+// Only for the type of sd_journal_sendv (without the location-adding macro):
+// the function comes from libsystemd, loaded at run time.
 #define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 
@@ -29,6 +32,28 @@ constexpr int kDefaultConsoleLevel = 3;
 constexpr int kDefaultFileLevel = 3;
 constexpr long kDefaultRotateBytes = 4L * 1024 * 1024;
 constexpr long kDefaultRotateFiles = 4;
+// The journal's client library. Loaded the first time a line goes to the
+// journal, so that a process that never writes there does not map it.
+constexpr const char* kJournalLibrary = "libsystemd.so.0";
+
+using JournalSend = decltype(&sd_journal_sendv);
+
+// sd_journal_sendv of `library`, or nothing with the reason in `why`. A loaded
+// library stays loaded for the rest of the process.
+JournalSend loadJournalSend(const std::string& library, std::string& why) {
+    void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* error = dlerror();
+        why = error ? error : "cannot load " + library;
+        return nullptr;
+    }
+    auto* send = reinterpret_cast<JournalSend>(dlsym(handle, "sd_journal_sendv"));
+    if (!send) {
+        why = library + " has no sd_journal_sendv";
+        dlclose(handle);
+    }
+    return send;
+}
 
 long envNumber(const char* name, long fallback, long low, long high) {
     const char* text = std::getenv(name);
@@ -88,6 +113,9 @@ struct LogState {
     std::shared_ptr<spdlog::logger> console;
     std::map<std::string, std::shared_ptr<spdlog::logger>, std::less<>> files;
     std::map<std::string, bool, std::less<>> fileFailed;  // reported once per log
+    std::string journalLibrary = kJournalLibrary;
+    bool journalLoaded = false;  // loading was tried (once, under the mutex)
+    JournalSend journalSend = nullptr;
 
     void readEnvironment() {
         maximumLevel = envLevel("DA_LOG_MAX_LEVEL", kDefaultMaximumLevel);
@@ -152,12 +180,32 @@ std::shared_ptr<spdlog::logger> fileLogger(LogState& s, std::string_view logName
     }
 }
 
-void sendToJournal(std::string_view logName, int level, std::string_view message) {
+// The journal's writer, loaded on first use; nothing when it cannot be loaded
+// (one line on stderr says why when that is found out).
+JournalSend journalSend(LogState& s, std::string_view logName) {
+    std::lock_guard lock(s.mutex);
+    if (!s.journalLoaded) {
+        s.journalLoaded = true;
+        std::string why;
+        s.journalSend = loadJournalSend(s.journalLibrary, why);
+        if (!s.journalSend)
+            std::fprintf(stderr,
+                         "%s[%d] <4> Cannot write to the journal: %s; console lines go to stderr\n",
+                         std::string(logName).c_str(), static_cast<int>(getpid()), why.c_str());
+    }
+    return s.journalSend;
+}
+
+// False when the journal cannot be reached through libsystemd.
+bool sendToJournal(LogState& s, std::string_view logName, int level, std::string_view message) {
+    JournalSend send = journalSend(s, logName);
+    if (!send) return false;
     std::vector<std::string> fields = VxLogJournalFields(logName, level, message);
     std::vector<iovec> iov;
     iov.reserve(fields.size());
     for (std::string& f : fields) iov.push_back({f.data(), f.size()});
-    sd_journal_sendv(iov.data(), static_cast<int>(iov.size()));
+    send(iov.data(), static_cast<int>(iov.size()));
+    return true;
 }
 
 spdlog::level::level_enum spdlogLevel(int level) {
@@ -229,9 +277,7 @@ void VxLogWrite(std::string_view logName, int level, std::string_view message) {
     if (!toConsole && !toFile) return;
     LogState& s = state();
     std::string prefix = "<" + std::to_string(level) + "> ";
-    if (toConsole && s.journal) {
-        sendToJournal(logName, level, message);
-    } else if (toConsole) {
+    if (toConsole && !(s.journal && sendToJournal(s, logName, level, message))) {
         s.console->log(spdlogLevel(level), "{}[{}] {}{}", logName, static_cast<int>(getpid()),
                        prefix, message);
     }
@@ -278,6 +324,14 @@ void VxLogReloadEnvironment() {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
     s.readEnvironment();
+}
+
+void VxLogSetJournalLibraryForTesting(const std::string& library) {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.journalLibrary = library.empty() ? kJournalLibrary : library;
+    s.journalLoaded = false;
+    s.journalSend = nullptr;
 }
 
 void VxLogResetRegistrationsForTesting() {

@@ -9,7 +9,9 @@
 //   - to the console when VxLogProcessMaximumLevel() >= L and
 //     VxLogCustomConsoleLevel(N) >= L: the systemd journal when the process
 //     runs under systemd with stderr connected to the journal (JOURNAL_STREAM)
-//     or DA_LOG_JOURNAL=1, else stderr;
+//     or DA_LOG_JOURNAL=1, else stderr. The journal is written through
+//     libsystemd, loaded when the first line goes there; when it cannot be
+//     loaded, the lines go to stderr (one line there says why);
 //   - to the file <log dir>/<N>.log when VxLogProcessMaximumLevel() >= L and
 //     VxLogCustomFileLevel(N) >= L.
 // VxLogShouldLog(N, L) is true when either holds; the three levels are queried
@@ -89,10 +91,14 @@ DA_EXPORT std::string VxLogDirectory();
 // without brackets). Each entry is "FIELD=value".
 DA_EXPORT std::vector<std::string> VxLogJournalFields(std::string_view logName, int level,
                                                       std::string_view message);
-// True when console lines go to the journal.
+// True when console lines are meant for the journal (they go to stderr instead
+// when libsystemd cannot be loaded).
 DA_EXPORT bool VxLogJournalActive();
 
 // Test hooks: re-read the environment variables above (closing open log files so
-// that a new DA_LOG_DIR takes effect), and forget every registration.
+// that a new DA_LOG_DIR takes effect), forget every registration, and load the
+// journal's writer from another library on the next journal line ("" for the
+// real one).
 DA_EXPORT void VxLogReloadEnvironment();
 DA_EXPORT void VxLogResetRegistrationsForTesting();
+DA_EXPORT void VxLogSetJournalLibraryForTesting(const std::string& library);

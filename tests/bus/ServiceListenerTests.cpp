@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/VxServiceClient.h"
-#include "platform/linux/VxServiceListener.h"
+#include "platform/bus/VxServiceClient.h"
+#include "platform/bus/VxServiceListener.h"
 #include "support/PrivateBus.h"
 #include "support/TestEnv.h"
 

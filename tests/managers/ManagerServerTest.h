@@ -8,9 +8,9 @@
 
 #include <string>
 
+#include "Managers/DALoggingInit.h"
 #include "platform/linux/VxLog.h"
 #include "platform/linux/VxPreferences.h"
-#include "service/DALoggingInit.h"
 #include "support/ReferenceServer.h"
 #include "support/TestEnv.h"
 

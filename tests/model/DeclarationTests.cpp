@@ -128,6 +128,20 @@ TEST(Declarations, RecordDeclaredAgainstTheInstalledTree) {
               0)
         << output;
     EXPECT_EQ(run(program, output), 0) << output;
+
+    // The bus library installs beside it and links on top of it.
+    const std::string client = tmp / "bus-client";
+    std::ofstream(client + ".cpp") << "#include \"platform/bus/VxServiceClient.h\"\n"
+                                      "#include \"service/ServiceDelegate.h\"\n"
+                                      "int main() { return vxChooseBus(\"unix:path=/x\", false)"
+                                      ".address.empty(); }\n";
+    ASSERT_EQ(run(compiler() + " -std=c++20 -Wall -Wextra -Wpedantic -Werror -I" + includeDir +
+                      " " + client + ".cpp -o " + client + " -L" + libDir +
+                      " -ldiagnostics-service -ldiagnostics",
+                  output),
+              0)
+        << output;
+    EXPECT_EQ(run("LD_LIBRARY_PATH=" + libDir + " " + client, output), 0) << output;
 }
 
 // Mistakes in a declaration or in the use of its accessors are compile errors

@@ -264,4 +264,25 @@ TEST_F(LogTest, ConsoleLinesGoToTheJournalOnlyWhenStderrIsTheJournalStream) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// When the journal's library cannot be loaded, or lacks the writer, every
+// console line still reaches stderr; why is said once per load attempt.
+TEST_F(LogTest, ConsoleLinesFallBackToStderrWithoutTheJournalLibrary) {
+    psvc::ScopedEnv force("DA_LOG_JOURNAL", "1"), console("DA_LOG_CONSOLE_LEVEL", "3");
+    VxLogReloadEnvironment();
+    const std::string pid = std::to_string(getpid());
+    for (const char* library : {"libda-no-such-journal.so.0", "libc.so.6"}) {
+        VxLogSetJournalLibraryForTesting(library);
+        testing::internal::CaptureStderr();
+        VX_LOG(kLog, 3, "first %d", 1);
+        VX_LOG(kLog, 3, "second");
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(psvc::countOccurrences(err, "Cannot write to the journal: "), 1u) << err;
+        EXPECT_NE(
+            err.find("Diagnostics[" + pid + "] <3> first 1\nDiagnostics[" + pid + "] <3> second\n"),
+            std::string::npos)
+            << err;
+    }
+    VxLogSetJournalLibraryForTesting("");
+}
+
 }  // namespace

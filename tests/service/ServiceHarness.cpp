@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/linux/VxServiceEndpoint.h"
+#include "platform/bus/VxServiceEndpoint.h"
 
 using namespace std::chrono_literals;
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/bus/VxServiceClient.h"
 #include "platform/foundation/VxValues.h"
 #include "platform/linux/VxPreferences.h"
-#include "platform/linux/VxServiceClient.h"
 #include "support/PrivateBus.h"
 #include "support/TestEnv.h"
 

@@ -16,11 +16,11 @@
 #include "Managers/DAConnectionManager.h"
 #include "device/DAUtilities.h"
 #include "model/DADeviceModel.h"
+#include "platform/bus/VxServiceClient.h"
 #include "platform/foundation/VxJSON.h"
 #include "platform/linux/VxDeviceAnswers.h"
 #include "platform/linux/VxLog.h"
 #include "platform/linux/VxPreferences.h"
-#include "platform/linux/VxServiceClient.h"
 
 namespace ctl {
 

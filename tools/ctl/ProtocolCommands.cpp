@@ -10,13 +10,13 @@
 
 #include "Ctl.h"
 #include "Managers/DAConnectionManager.h"
+#include "Managers/DALoggingInit.h"
 #include "Progress.h"
 #include "TransferProgress.h"
 #include "device/DAUtilities.h"
 #include "model/DACommandResponse.h"
 #include "model/DADeviceModel.h"
 #include "platform/foundation/VxJSON.h"
-#include "service/DALoggingInit.h"
 
 namespace ctl {
 

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/linux/VxServiceListener.h"
+#include "platform/bus/VxServiceListener.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/VxServiceEndpoint.h"
+#include "platform/bus/VxServiceEndpoint.h"
 
 #include <cstdlib>
 

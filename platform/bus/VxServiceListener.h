@@ -21,8 +21,8 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/bus/VxServiceEndpoint.h"
 #include "platform/foundation/VxExport.h"
-#include "platform/linux/VxServiceEndpoint.h"
 
 class VxListener;
 

@@ -1,4 +1,4 @@
-#include "platform/linux/VxServiceClient.h"
+#include "platform/bus/VxServiceClient.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "platform/linux/VxServiceListener.h"
+#include "platform/bus/VxServiceListener.h"
 
 #include <unistd.h>
 

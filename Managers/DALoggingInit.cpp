@@ -1,4 +1,4 @@
-#include "service/DALoggingInit.h"
+#include "Managers/DALoggingInit.h"
 
 #include <mutex>
 

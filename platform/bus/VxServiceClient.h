@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/bus/VxServiceEndpoint.h"
 #include "platform/foundation/VxExport.h"
-#include "platform/linux/VxServiceEndpoint.h"
 
 // The outcome of one call. ok: the service replied, and `reply` is its text or absent.
 // Not ok: the call failed on the bus or in the service; errorName is the bus error name
