@@ -1,6 +1,6 @@
 #include "platform/linux/VxSystem.h"
 
-#include <uuid/uuid.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,10 +12,20 @@
 #include "platform/foundation/VxValues.h"
 
 std::string VxUUIDString() {
-    uuid_t uu;
-    uuid_generate_random(uu);
-    char text[37];
-    uuid_unparse_upper(uu, text);
+    // A random (version 4) UUID from OpenSSL's generator, which draws on the
+    // kernel's entropy once and then costs no system call per UUID.
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
     return text;
 }
 

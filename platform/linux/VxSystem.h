@@ -9,7 +9,8 @@
 
 #include "platform/foundation/VxExport.h"
 
-// A fresh random UUID in canonical upper-case text (8-4-4-4-12).
+// A fresh random UUID in canonical upper-case text (8-4-4-4-12); "" when the
+// random generator fails.
 DA_EXPORT std::string VxUUIDString();
 
 // The user's preferred languages as BCP 47 tags, most preferred first: from
