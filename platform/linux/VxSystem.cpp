@@ -1,6 +1,8 @@
 #include "platform/linux/VxSystem.h"
 
-#include <openssl/rand.h>
+#include <sys/random.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,10 +14,17 @@
 #include "platform/foundation/VxValues.h"
 
 std::string VxUUIDString() {
-    // A random (version 4) UUID from OpenSSL's generator, which draws on the
-    // kernel's entropy once and then costs no system call per UUID.
+    // A random (version 4) UUID from the kernel's generator: one system call,
+    // and nothing else to load or set up in the process (OpenSSL's generator
+    // would make the calling process touch a good part of libcrypto first).
     unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
+    std::size_t have = 0;
+    while (have < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + have, sizeof bytes - have, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return {};
+        have += static_cast<std::size_t>(n);
+    }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     static constexpr char kDigits[] = "0123456789ABCDEF";
