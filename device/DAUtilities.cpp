@@ -13,23 +13,21 @@ VX_DEFINE_CLASS(DAUtilities, VxObject, {});
 
 namespace {
 
-// Splits UTF-8 text into its characters (code points), so that slicing by
-// character never cuts a multi-byte sequence.
-std::vector<std::string> characters(const std::string& text) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t n = 1;
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0xF0)
-            n = 4;
-        else if (c >= 0xE0)
-            n = 3;
-        else if (c >= 0xC0)
-            n = 2;
-        out.push_back(text.substr(i, n));
-        i += n;
+// Where each of the first `count` characters (code points) of UTF-8 text
+// starts, and where the last of them ends: count + 1 byte offsets, so that
+// slicing by character never cuts a multi-byte sequence. Fewer when the text
+// has fewer characters.
+std::vector<std::size_t> characterOffsets(std::string_view text, std::size_t count) {
+    std::vector<std::size_t> offsets;
+    offsets.reserve(count + 1);
+    std::size_t i = 0;
+    while (offsets.size() < count && i < text.size()) {
+        offsets.push_back(i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        i += c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     }
-    return out;
+    offsets.push_back(std::min(i, text.size()));
+    return offsets;
 }
 
 std::vector<std::string> split(const std::string& text, char sep) {
@@ -98,17 +96,20 @@ void DAUtilities::setDateFormatter(const VxDateFormatterPtr& value) {
 
 VxStringPtr DAUtilities::uuidHashFromString(const VxStringPtr& serialNumber) const {
     if (!serialNumber) return nullptr;
-    std::vector<std::string> chars = characters(serialNumber->str());
-    if (chars.size() < 12) return nullptr;
-    std::vector<std::string> groups = split(VxUUIDString(), '-');
+    const std::string_view serial = serialNumber->str();
+    const std::vector<std::size_t> at = characterOffsets(serial, 12);
+    if (at.size() < 13) return nullptr;
+    const std::string uuid = VxUUIDString();
+    const std::vector<std::string> groups = split(uuid, '-');
     if (groups.size() < 5) return nullptr;
-    auto slice = [&](std::size_t from) { return chars[from] + chars[from + 1] + chars[from + 2]; };
-    std::string s0 = slice(0), s1 = slice(3), s2 = slice(6), s3 = slice(9);
+    // Characters 3k to 3k+2 of the serial number.
+    auto slice = [&](std::size_t k) { return serial.substr(at[3 * k], at[3 * k + 3] - at[3 * k]); };
     std::string out;
-    out.reserve(56);
-    for (const std::string* piece :
-         {&groups[0], &s2, &groups[1], &s0, &groups[2], &s3, &groups[3], &s1}) {
-        out += *piece;
+    out.reserve(uuid.size() + serial.size() + 4);
+    for (std::string_view piece :
+         {std::string_view(groups[0]), slice(2), std::string_view(groups[1]), slice(0),
+          std::string_view(groups[2]), slice(3), std::string_view(groups[3]), slice(1)}) {
+        out += piece;
         out += '-';
     }
     out += groups[4];
