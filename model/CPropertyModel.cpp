@@ -520,7 +520,7 @@ std::int64_t CPropertyModel::setDynamicGetterAndSetter(const VxClass& cls) {
             }
         }
     }
-    st->attributes.store(vx_cast<VxDictionary>(attributes->copy()));
+    st->attributes.publish(vx_cast<VxDictionary>(attributes->copy()));
     return CPropertyModelStatusOK;
 }
 
@@ -668,9 +668,10 @@ const CPropertyAttributes* offeredAttributes(const CPropertyModel::ClassState& s
 // The attribute record of a property in a class's table. Accessors pass the
 // same few names over and over, so each thread remembers the last records it
 // found, by table and name: a repeated lookup compares a short name instead of
-// hashing it and probing the table. A class's table is written once, at class
-// set-up, and lives as long as the class state, so a remembered record stays
-// valid. Names that are not found are not remembered.
+// hashing it and probing the table. Every table a class ever published lives
+// as long as the class state (CPMSlot::publish), so a remembered record stays
+// valid, and a table made by a repeated set-up never takes the address of an
+// earlier one. Names that are not found are not remembered.
 const VxObject* attributeRecord(const VxDictionary& table, std::string_view property) {
     struct Hint {
         const VxDictionary* table = nullptr;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "model/CPropertyModel.h"
 #include "platform/foundation/VxExport.h"
@@ -25,15 +26,25 @@ class CPMSlot {
         holdsEntries_.store(entries, std::memory_order_release);
     }
     bool holdsEntries() const { return holdsEntries_.load(std::memory_order_acquire); }
-    // The held object without taking a reference. Only for a slot written once
-    // and never replaced (the attribute table, stored at class set-up): the
-    // slot keeps the object alive for as long as the class state lives.
+    // Stores like store(), but keeps the object it replaces alive for as long
+    // as the slot: for a slot read through peek(), whose readers hold no
+    // reference (the attribute table, stored at class set-up and again only if
+    // the set-up is asked for once more).
+    void publish(std::shared_ptr<T> v) {
+        std::lock_guard lock(retiredLock_);
+        if (std::shared_ptr<T> old = load()) retired_.push_back(std::move(old));
+        store(std::move(v));
+    }
+    // The held object without taking a reference. Only for a slot written
+    // through publish(): every object it ever held lives as long as the slot.
     const T* peek() const { return raw_.load(std::memory_order_acquire); }
 
   private:
     std::atomic<std::shared_ptr<T>> value_;
     std::atomic<const T*> raw_{nullptr};
     std::atomic<bool> holdsEntries_{false};
+    std::mutex retiredLock_;
+    std::vector<std::shared_ptr<T>> retired_;
 };
 
 struct CPropertyModel::ClassState {
@@ -55,7 +66,7 @@ struct CPropertyModel::ClassState {
     CPropertyAccessorTable accessors;
 
     std::atomic<std::uint64_t> options{0};
-    CPMSlot<VxDictionary> attributes;  // written once, at class set-up
+    CPMSlot<VxDictionary> attributes;  // published at class set-up
     CPMSlot<VxArray> orderedNames;
     CPMSlot<VxArray> printNames;
     CPMSlot<VxDictionary> translation;

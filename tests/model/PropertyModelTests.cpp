@@ -479,6 +479,15 @@ TEST(PropertyModel, SettersJudgeByTheirOwnClassRecordWhateverWasSetBefore) {
     }
     EXPECT_EQ(vx::textOf(row->get("alpha")), "t");
     EXPECT_EQ(vx::textOf(swapped->get("beta")), "(null)");
+
+    // The set-up asked for again publishes a new table; records found in the
+    // earlier ones stay valid and setters judge as before.
+    for (int again = 0; again < 3; ++again) {
+        EXPECT_EQ(TMRow::setDynamicGetterAndSetter(), CPropertyModelStatusOK);
+        EXPECT_TRUE(row->set("alpha", text));
+        EXPECT_FALSE(row->set("alpha", number));
+        EXPECT_TRUE(row->set("beta", number));
+    }
 }
 
 TEST(PropertyModel, OverriddenValidationIsJudgedByThePropertyItNames) {
