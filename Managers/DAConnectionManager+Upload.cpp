@@ -71,7 +71,7 @@ struct UploadState {
 
 VxStringPtr DAConnectionManager::MD5ForVxData(const VxDataPtr& data) const {
     if (!data || data->length() == 0) return nullptr;
-    // The digest operation takes a 32-bit length.
+    // The length is taken as a 32-bit quantity: data of 4 GiB or more has no digest.
     if (data->length() >= std::numeric_limits<std::uint32_t>::max()) return nullptr;
     return vxstr(VxMD5::hexString(VxMD5::digest(data->bytes(), data->length())));
 }
