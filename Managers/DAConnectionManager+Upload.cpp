@@ -10,7 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -192,8 +192,11 @@ bool DAConnectionManager::sendFilenamed(const VxStringPtr& filename,
                 if (!state->abandoned) {
                     VxDictionaryPtr reply = acceptedReply(*this, data, response, transportError);
                     if (reply) {
-                        std::error_code ec;
-                        std::filesystem::remove(path->str(), ec);
+                        // remove(3) rather than std::filesystem: the same
+                        // unlink, without the path parsing that would make
+                        // the process fault in 128 KiB of libstdc++ code for
+                        // it. A failure is ignored as before.
+                        ::remove(path->UTF8String());
                         DALog(6, "[File] < %@", reply);
                         state->accepted = true;
                     }
