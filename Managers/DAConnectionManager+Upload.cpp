@@ -10,7 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -71,7 +71,7 @@ struct UploadState {
 
 VxStringPtr DAConnectionManager::MD5ForVxData(const VxDataPtr& data) const {
     if (!data || data->length() == 0) return nullptr;
-    // The digest operation takes a 32-bit length.
+    // The length is taken as a 32-bit quantity: data of 4 GiB or more has no digest.
     if (data->length() >= std::numeric_limits<std::uint32_t>::max()) return nullptr;
     return vxstr(VxMD5::hexString(VxMD5::digest(data->bytes(), data->length())));
 }
@@ -192,8 +192,11 @@ bool DAConnectionManager::sendFilenamed(const VxStringPtr& filename,
                 if (!state->abandoned) {
                     VxDictionaryPtr reply = acceptedReply(*this, data, response, transportError);
                     if (reply) {
-                        std::error_code ec;
-                        std::filesystem::remove(path->str(), ec);
+                        // remove(3) rather than std::filesystem: the same
+                        // unlink, without the path parsing that would make
+                        // the process fault in 128 KiB of libstdc++ code for
+                        // it. A failure is ignored as before.
+                        ::remove(path->UTF8String());
                         DALog(6, "[File] < %@", reply);
                         state->accepted = true;
                     }

@@ -83,6 +83,15 @@ ChildResult spawnChild(const std::vector<std::string>& args,
     return result;
 }
 
+// A file of `mib` MiB of one repeated byte at `path`.
+bool writeUploadFile(const std::string& path, long mib) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::string block(1 << 20, 'u');
+    for (long i = 0; i < mib && out; ++i) out.write(block.data(), block.size());
+    out.close();
+    return !out.fail();
+}
+
 long medianOf(std::vector<long> v) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
@@ -113,6 +122,14 @@ int main(int argc, char** argv) {
         std::map<std::string, std::vector<long>> ours, plain;
         std::vector<std::string> mappings;
         for (int run = 0; run < kRuns && rc == 0; ++run) {
+            // The file to upload is written here, not in the child: writing it
+            // would count the writer's buffer in the child's peak. An accepted
+            // upload deletes it, so each run gets a new one.
+            if (uploadMiB > 0 && !writeUploadFile(work + "/upload.bin", uploadMiB)) {
+                std::fprintf(stderr, "bench_footprint: cannot write the upload file\n");
+                rc = 1;
+                break;
+            }
             ChildResult a =
                 spawnChild({DA_FOOTPRINT_LIBRARY, work, std::to_string(uploadMiB)}, environment);
             ChildResult b = spawnChild({DA_FOOTPRINT_PLAIN, server.baseURL() + "session"}, {});
@@ -131,7 +148,7 @@ int main(int argc, char** argv) {
                 if (!ours.count(stage)) continue;
                 const long a = medianOf(ours[stage]);
                 const long b = medianOf(plain.count(stage) ? plain[stage] : plain["call"]);
-                std::printf("  %-7s library %8.1f MiB   plain libcurl %8.1f MiB   ratio %.2f\n",
+                std::printf("  %-7s library %8.1f MiB   plain libcurl %8.1f MiB   ratio %.3f\n",
                             stage, a / 1024.0, b / 1024.0, b > 0 ? double(a) / b : 0.0);
             }
             if (uploadMiB > 0)

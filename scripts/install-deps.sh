@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev libssl-dev libicu-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libssl-dev nettle-dev libicu-dev nlohmann-json3-dev
   libsdbus-c++-dev libsystemd-dev dbus-daemon dbus-bin systemd shared-mime-info
   libspdlog-dev libfmt-dev libcli11-dev libcpp-httplib-dev
   curl ca-certificates

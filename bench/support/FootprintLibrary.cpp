@@ -1,9 +1,10 @@
 // The library side of the footprint check: a process that links only the
 // library, sets up the connection manager, makes one session call to the
-// server the preferences name and, when asked, one file upload; it reports its
-// resident size after each stage and lists the mappings that grew most. Kept
-// apart from the parent, which runs the reference server, so that the server's
-// libraries are not counted.
+// server the preferences name and, when asked, one file upload (of the file
+// "upload.bin" the parent put in WORK-DIR); it reports its resident size after
+// each stage and lists the mappings that grew most. Kept apart from the parent,
+// which runs the reference server, so that the server's libraries are not
+// counted.
 //
 // Usage: bench_footprint_library WORK-DIR UPLOAD-MiB
 
@@ -69,12 +70,8 @@ int runChild(const std::string& workDir, long uploadMiB) {
     bench::reportStage("call");
     bool uploaded = true;
     if (uploadMiB > 0) {
+        // The parent wrote the file: its buffer is not this process's.
         const std::string path = workDir + "/upload.bin";
-        {
-            std::ofstream out(path, std::ios::binary);
-            const std::string block(1 << 20, 'u');
-            for (long i = 0; i < uploadMiB; ++i) out.write(block.data(), block.size());
-        }
         uploaded = manager->sendFilenamed(vxstr(path), vxstr("1"), vxstr("1"), vxstr("bench"),
                                           vxstr("upload.bin"), vxstr("BENCH-DEVICE"));
         bench::reportStage("upload");

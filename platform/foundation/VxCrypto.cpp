@@ -1,46 +1,40 @@
 #include "platform/foundation/VxCrypto.h"
 
-#include <openssl/evp.h>
+#include <nettle/md5.h>
 
-#include <stdexcept>
+// Nettle's MD5 is plain code on a context held here: no provider or
+// algorithm-table set-up runs on first use, which keeps a process that digests
+// a file from touching code and data beyond the digest itself.
+static_assert(MD5_DIGEST_SIZE == std::tuple_size_v<VxMD5Digest>);
 
 struct VxMD5::Impl {
-    EVP_MD_CTX* ctx = nullptr;
-    void reset() {
-        if (!EVP_DigestInit_ex(ctx, EVP_md5(), nullptr))
-            throw std::runtime_error("MD5 digest is not available");
-    }
+    md5_ctx ctx;
 };
 
 VxMD5::VxMD5() : impl_(std::make_unique<Impl>()) {
-    impl_->ctx = EVP_MD_CTX_new();
-    if (!impl_->ctx) throw std::bad_alloc();
-    impl_->reset();
+    md5_init(&impl_->ctx);
 }
 
-VxMD5::~VxMD5() {
-    EVP_MD_CTX_free(impl_->ctx);
-}
+VxMD5::~VxMD5() = default;
 
 void VxMD5::update(const void* bytes, std::size_t length) {
     if (length == 0) return;
-    EVP_DigestUpdate(impl_->ctx, bytes, length);
+    md5_update(&impl_->ctx, length, static_cast<const std::uint8_t*>(bytes));
 }
 
 VxMD5Digest VxMD5::finish() {
     VxMD5Digest out{};
-    unsigned int len = 0;
-    EVP_DigestFinal_ex(impl_->ctx, out.data(), &len);
-    // Ready for a new message.
-    impl_->reset();
+    // Also starts the context over, ready for a new message.
+    md5_digest(&impl_->ctx, out.size(), out.data());
     return out;
 }
 
 VxMD5Digest VxMD5::digest(const void* bytes, std::size_t length) {
+    md5_ctx ctx;
+    md5_init(&ctx);
+    if (length) md5_update(&ctx, length, static_cast<const std::uint8_t*>(bytes));
     VxMD5Digest out{};
-    unsigned int len = 0;
-    static const unsigned char empty = 0;
-    EVP_Digest(length ? bytes : &empty, length, out.data(), &len, EVP_md5(), nullptr);
+    md5_digest(&ctx, out.size(), out.data());
     return out;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// MD5 digests (RFC 1321) through OpenSSL, one-shot and incremental.
+// MD5 digests (RFC 1321), one-shot and incremental.
 
 #include <array>
 #include <cstddef>

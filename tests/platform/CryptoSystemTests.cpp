@@ -15,7 +15,10 @@ TEST(Crypto, MD5KnownVectorsAndIncremental) {
     // RFC 1321 test suite.
     const std::pair<std::string, std::string> vectors[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
@@ -27,7 +30,26 @@ TEST(Crypto, MD5KnownVectorsAndIncremental) {
         // Incremental in uneven pieces gives the same digest; finish() resets.
         for (std::size_t i = 0; i < text.size(); i += 3)
             md5.update(text.data() + i, std::min<std::size_t>(3, text.size() - i));
+        md5.update(text.data(), 0);  // an empty piece changes nothing
         EXPECT_EQ(VxMD5::hexString(md5.finish()), hex) << text;
+    }
+    // A fresh or just finished object with nothing given digests the empty message.
+    EXPECT_EQ(VxMD5::hexString(VxMD5().finish()), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(VxMD5::hexString(md5.finish()), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(VxMD5::hexString(VxMD5::digest(nullptr, 0)), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(Crypto, MD5OfAMillionBytesInPiecesAcrossBlockEdges) {
+    // One million 'a': the long known-answer case, given whole and in pieces
+    // of sizes that fall on, below and above the 64-byte block edge.
+    const std::string million(1000000, 'a');
+    const std::string expected = "7707d6ae4e027c70eea2a935c2296f21";
+    EXPECT_EQ(VxMD5::hexString(VxMD5::digest(million.data(), million.size())), expected);
+    for (std::size_t piece : {1u, 63u, 64u, 65u, 4096u, 65536u, 999999u}) {
+        VxMD5 md5;
+        for (std::size_t i = 0; i < million.size(); i += piece)
+            md5.update(million.data() + i, std::min(piece, million.size() - i));
+        EXPECT_EQ(VxMD5::hexString(md5.finish()), expected) << piece;
     }
 }
 
