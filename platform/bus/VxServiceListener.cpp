@@ -167,7 +167,9 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
                     if (!queue_.empty()) recruitLocked(lock);
                     continue;
                 }
-                handedOn = recruitLocked(lock);
+                // With no other thread at all (none could be started), the call runs
+                // here rather than never; the bus is read again after it.
+                handedOn = recruitLocked(lock) || threads_ == 1;
                 continue;
             }
             handedOn = false;
