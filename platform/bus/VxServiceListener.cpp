@@ -2,12 +2,19 @@
 
 #include <unistd.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+
 #include <sdbus-c++/sdbus-c++.h>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
+#include <list>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -43,40 +50,67 @@ constexpr int kLogInfo = 6;
 constexpr int kLogDebug = 7;
 
 // ---------------------------------------------------------------------------------------
-// Delivery threads: calls run here so that a slow handler never holds up the bus loop.
-// The threads are detached and keep the pool alive themselves, so nothing joinable is
-// left behind when the loop ends because the bus went away.
+// Delivery threads, which also take turns reading the bus (leader and followers): the
+// thread that reads a call runs it itself, after handing the reading on to an idle
+// thread. The call thus starts on the thread that received it, with no hand-over to
+// another thread on its way, while a slow call still never holds up the bus.
+//
+// At most maxCalls calls run at once, on as many threads plus the reader. The threads
+// are detached and keep the pool alive themselves, so nothing joinable is left behind
+// when the loop ends because the bus went away. After the loop has ended the threads
+// only run calls (those the listener still hands over) until close().
 
 class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
   public:
-    DeliveryPool(std::size_t maxThreads, std::size_t maxQueued)
-        : maxThreads_(maxThreads == 0 ? 1 : maxThreads), maxQueued_(maxQueued) {}
+    // Reads the bus until calls have been submitted (true) or the loop has ended (false).
+    using LeadFunction = std::function<bool()>;
 
-    // False when the call can be neither run nor queued.
+    DeliveryPool(std::size_t maxCalls, std::size_t maxQueued)
+        : maxCalls_(maxCalls == 0 ? 1 : maxCalls), maxQueued_(maxQueued) {}
+
+    // Starts the loop: a thread takes the lead. False when no thread can be started.
+    bool startLoop(LeadFunction lead) {
+        std::lock_guard lock(mutex_);
+        lead_ = std::move(lead);
+        serving_ = true;
+        if (startThreadLocked()) return true;
+        serving_ = false;
+        lead_ = nullptr;
+        return false;
+    }
+
+    // Waits until the lead function has reported the end of the loop.
+    void waitLoopEnded() {
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [this] { return !serving_; });
+    }
+
+    // True when calls were submitted since the last look; the reader hands them on then.
+    bool takeArrivals() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(arrived_, false);
+    }
+
+    // False when the call can be neither run nor queued. While the loop runs, calls come
+    // from the reader, which hands them on when it returns from the bus; later ones wake
+    // a thread here.
     bool submit(std::function<void()> task) {
         std::unique_lock lock(mutex_);
         if (closing_) return false;
-        // Threads that could take the call at once: idle ones and ones not yet started.
         const std::size_t pending = queue_.size() + 1;
-        const std::size_t available = idle_ + (maxThreads_ - threads_);
+        const std::size_t available = maxCalls_ - running_;
         if (pending > available && pending - available > maxQueued_) return false;
         queue_.push_back(std::move(task));
-        if (pending > idle_ && threads_ < maxThreads_) {
-            ++threads_;
-            try {
-                std::thread([self = shared_from_this()] { self->work(); }).detach();
-            } catch (const std::system_error& e) {
-                --threads_;
-                listenerLog(kLogError, std::string("cannot start a delivery thread: ") + e.what());
-                if (threads_ == 0) {
-                    queue_.pop_back();
-                    return false;
-                }
-            }
+        arrived_ = true;
+        if (serving_) return true;
+        if (!idle_.empty()) {
+            Worker* worker = popIdleLocked();
+            lock.unlock();
+            worker->wake.notify_one();
+        } else if (queue_.size() > threads_ - running_) {
+            // Every thread runs a call, or fewer are on their way back than calls wait.
+            startThreadLocked();
         }
-        // Woken after the lock is released, the thread does not wait for it again.
-        lock.unlock();
-        wake_.notify_one();
         return true;
     }
 
@@ -84,10 +118,14 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     // dropQueued: then they are released unstarted (which answers them with an error).
     void close(bool dropQueued) {
         std::deque<std::function<void()>> dropped;
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        if (dropQueued) dropped.swap(queue_);
-        wake_.notify_all();
+        std::vector<Worker*> sleepers;
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+            if (dropQueued) dropped.swap(queue_);
+            while (!idle_.empty()) sleepers.push_back(popIdleLocked());
+        }
+        for (Worker* worker : sleepers) worker->wake.notify_one();
     }
 
     // Waits until every thread has ended; false on timeout.
@@ -97,38 +135,128 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     }
 
   private:
-    void work() {
+    // One thread's place among the idle ones. Records live as long as the pool, so a
+    // thread may be woken after the lock is released.
+    struct Worker {
+        std::condition_variable wake;
+        bool woken = false;
+    };
+
+    void work(Worker& self) {
         std::unique_lock lock(mutex_);
+        bool handedOn = false;  // this thread has just given up the lead to run a call
         for (;;) {
-            while (queue_.empty() && !closing_) {
-                ++idle_;
-                wake_.wait(lock);
-                --idle_;
+            if (serving_ && !leaderTaken_ && !handedOn) {
+                leaderTaken_ = true;
+                LeadFunction lead = lead_;
+                lock.unlock();
+                bool callsWaiting = false;
+                try {
+                    callsWaiting = lead();
+                } catch (...) {
+                    // The lead function reports its own failures; the loop ends.
+                }
+                lead = nullptr;
+                lock.lock();
+                leaderTaken_ = false;
+                if (!callsWaiting) {
+                    serving_ = false;
+                    lead_ = nullptr;
+                    finished_.notify_all();
+                    // Calls that waited for a thread when the loop ended still run.
+                    if (!queue_.empty()) recruitLocked(lock);
+                    continue;
+                }
+                // With no other thread at all (none could be started), the call runs
+                // here rather than never; the bus is read again after it.
+                handedOn = recruitLocked(lock) || threads_ == 1;
+                continue;
             }
-            if (queue_.empty()) break;
-            auto task = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            try {
-                task();
-            } catch (...) {
-                // Tasks report their own failures; nothing may end the thread early.
+            handedOn = false;
+            if (!queue_.empty() && running_ < maxCalls_) {
+                auto task = std::move(queue_.front());
+                queue_.pop_front();
+                ++running_;
+                lock.unlock();
+                try {
+                    task();
+                } catch (...) {
+                    // Tasks report their own failures; nothing may end the thread early.
+                }
+                task = nullptr;
+                lock.lock();
+                --running_;
+                continue;
             }
-            task = nullptr;
-            lock.lock();
+            if (closing_ && !serving_ && queue_.empty()) break;
+            self.woken = false;
+            idle_.push_back(&self);
+            while (!self.woken) self.wake.wait(lock);
         }
         --threads_;
         finished_.notify_all();
     }
 
+    // After a lead that submitted calls: wakes or starts threads for the lead and for the
+    // calls that can start now beyond the one this thread runs. False when no other
+    // thread can take the lead: this thread keeps it, and the calls wait for a thread
+    // that finishes. Releases the lock while it wakes threads, and takes it again.
+    bool recruitLocked(std::unique_lock<std::mutex>& lock) {
+        const std::size_t runnable = std::min(queue_.size(), maxCalls_ - running_);
+        std::vector<Worker*> woken;
+        std::size_t started = 0;
+        while (woken.size() + started < runnable) {
+            if (!idle_.empty()) {
+                woken.push_back(popIdleLocked());
+            } else if (startThreadLocked()) {
+                ++started;
+            } else {
+                break;
+            }
+        }
+        if (woken.empty()) return started > 0;
+        lock.unlock();
+        for (Worker* worker : woken) worker->wake.notify_one();
+        lock.lock();
+        return true;
+    }
+
+    Worker* popIdleLocked() {
+        // The thread that went idle last is the one most likely still in the cache.
+        Worker* worker = idle_.back();
+        idle_.pop_back();
+        worker->woken = true;
+        return worker;
+    }
+
+    bool startThreadLocked() {
+        if (threads_ >= maxCalls_ + 1) return false;
+        workers_.emplace_back();
+        Worker* worker = &workers_.back();
+        try {
+            std::thread([self = shared_from_this(), worker] { self->work(*worker); }).detach();
+        } catch (const std::system_error& e) {
+            workers_.pop_back();
+            listenerLog(kLogError, std::string("cannot start a delivery thread: ") + e.what());
+            return false;
+        }
+        ++threads_;
+        return true;
+    }
+
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::condition_variable finished_;
     std::deque<std::function<void()>> queue_;
-    const std::size_t maxThreads_;
+    std::list<Worker> workers_;
+    std::vector<Worker*> idle_;
+    LeadFunction lead_;
+    const std::size_t maxCalls_;
     const std::size_t maxQueued_;
     std::size_t threads_ = 0;
-    std::size_t idle_ = 0;
+    std::size_t running_ = 0;
+    bool serving_ = false;
+    bool leaderTaken_ = false;
+    bool arrived_ = false;
     bool closing_ = false;
 };
 
@@ -287,10 +415,15 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     // the bus name; the reason on failure, "" on success.
     std::string publish(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
                         const std::shared_ptr<DeliveryPool>& pool, Publication& out);
-    // Runs the event loop (with the idle timer) until it ends; the reason the bus
-    // ended it, "" for a stop or an idle end (`idle` tells which).
+    // Runs the event loop (with the idle timer) on the delivery threads until it ends;
+    // the reason the bus ended it, "" for a stop or an idle end (`idle` tells which).
     std::string serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
-                      const std::shared_ptr<sdbus::IConnection>& connection, bool& idle);
+                      sdbus::IConnection& connection, DeliveryPool& pool, bool& idle);
+    // One delivery thread's turn at reading the bus: true once calls have been handed
+    // to the pool, false when the loop ends (stop, idle end, or the bus went away).
+    bool lead(sdbus::IConnection& connection, DeliveryPool& pool, int wakeFd);
+    // Makes the thread reading the bus look at the stop and idle flags. Locked.
+    void interruptLoopLocked();
     // Gives up the name after an idle end, lets the calls finish as the end
     // allows, forgets the clients and records how the run ended.
     void windDown(const VxListenerConfiguration& cfg, DeliveryPool& pool, bool idle,
@@ -302,7 +435,7 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     std::shared_ptr<void> callArrived();
     void callEnded();
     // Ends the loop once no call has run for `idle`.
-    void watchIdle(std::chrono::milliseconds idle, const std::shared_ptr<sdbus::IConnection>& bus);
+    void watchIdle(std::chrono::milliseconds idle);
     // Gives up the name and hands the calls that reached us meanwhile to the pool.
     void leaveIdle(sdbus::IConnection& bus, const std::string& busName);
     std::shared_ptr<ClientEntry> clientFor(const std::string& peer);
@@ -315,7 +448,8 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     std::string failure;
     bool stopRequested = false;
     bool running = false;
-    std::shared_ptr<sdbus::IConnection> bus;  // set while the loop runs
+    int wakeFd = -1;          // set while the loop runs; see interruptLoopLocked()
+    std::string loopFailure;  // why the bus ended the loop
     std::map<std::string, std::shared_ptr<ClientEntry>> clients;
     // Idle tracking: calls not yet finished, and when the last call arrived or ended.
     std::size_t callsInFlight = 0;
@@ -361,8 +495,7 @@ void VxListener::Impl::callEnded() {
     // spares every call a hand-over to that thread.
 }
 
-void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
-                                 const std::shared_ptr<sdbus::IConnection>& connection) {
+void VxListener::Impl::watchIdle(std::chrono::milliseconds idle) {
     std::unique_lock lock(mutex);
     while (!watchEnd) {
         // While calls run, look again after a whole idle period: a call that ends
@@ -377,11 +510,7 @@ void VxListener::Impl::watchIdle(std::chrono::milliseconds idle,
             continue;
         }
         idleExpired = true;
-        try {
-            connection->leaveEventLoop();
-        } catch (const sdbus::Error& e) {
-            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
-        }
+        interruptLoopLocked();
         return;
     }
 }
@@ -442,13 +571,7 @@ void VxListener::resume() {
 void VxListener::stop() {
     std::lock_guard lock(impl_->mutex);
     impl_->stopRequested = true;
-    if (impl_->bus) {
-        try {
-            impl_->bus->leaveEventLoop();
-        } catch (const sdbus::Error& e) {
-            listenerLog(kLogError, std::string("cannot stop the bus loop: ") + e.what());
-        }
-    }
+    impl_->interruptLoopLocked();
 }
 
 std::string VxListener::failureReason() const {
@@ -487,7 +610,7 @@ void VxListener::Impl::run() {
     if (std::string why = publish(cfg, choice, pool, published); !why.empty()) return failRun(why);
 
     bool idle = false;
-    const std::string ended = serve(cfg, choice, published.connection, idle);
+    const std::string ended = serve(cfg, choice, *published.connection, *pool, idle);
     windDown(cfg, *pool, idle, ended, published);
 }
 
@@ -549,12 +672,16 @@ std::string VxListener::Impl::publish(const VxListenerConfiguration& cfg, const 
 }
 
 std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
-                                    const std::shared_ptr<sdbus::IConnection>& connection,
+                                    sdbus::IConnection& connection, DeliveryPool& pool,
                                     bool& idle) {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0)
+        return std::string("cannot make the loop's wake-up descriptor: ") + std::strerror(errno);
     bool loop = true;
     {
         std::lock_guard lock(mutex);
-        bus = connection;
+        wakeFd = fd;
+        loopFailure.clear();
         loop = !stopRequested;
         idleExpired = false;
         watchEnd = false;
@@ -563,8 +690,7 @@ std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const Vx
     std::thread watchdog;
     if (loop && cfg.idleTimeout.count() > 0) {
         try {
-            watchdog = std::thread(
-                [this, idle = cfg.idleTimeout, connection] { watchIdle(idle, connection); });
+            watchdog = std::thread([this, idle = cfg.idleTimeout] { watchIdle(idle); });
         } catch (const std::system_error& e) {
             listenerLog(kLogError, std::string("cannot start the idle timer: ") + e.what());
         }
@@ -572,22 +698,74 @@ std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const Vx
     std::string ended;
     if (loop) {
         listenerLog(kLogInfo, "serving " + cfg.endpoint.busName + " as " +
-                                  connection->getUniqueName() + " on the " + choice.description);
-        try {
-            connection->enterEventLoop();
-        } catch (const sdbus::Error& e) {
-            ended = std::string("the bus went away: ") + e.what();
-            listenerLog(kLogInfo, ended);
+                                  connection.getUniqueName() + " on the " + choice.description);
+        if (pool.startLoop([this, &connection, &pool, fd] { return lead(connection, pool, fd); })) {
+            pool.waitLoopEnded();
+            std::lock_guard lock(mutex);
+            ended = loopFailure;
+        } else {
+            ended = "cannot start a thread to read the bus";
+            listenerLog(kLogError, ended);
         }
     }
     {
         std::lock_guard lock(mutex);
+        wakeFd = -1;
         watchEnd = true;
         activity.notify_all();
         idle = idleExpired && !stopRequested && ended.empty();
     }
     if (watchdog.joinable()) watchdog.join();
+    ::close(fd);
     return ended;
+}
+
+bool VxListener::Impl::lead(sdbus::IConnection& connection, DeliveryPool& pool, int fd) {
+    try {
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                if (stopRequested || idleExpired) return false;
+            }
+            if (connection.processPendingRequest()) {
+                if (pool.takeArrivals()) return true;
+                continue;
+            }
+            const auto data = connection.getEventLoopPollData();
+            pollfd fds[2] = {{data.fd, data.events, 0}, {fd, POLLIN, 0}};
+            if (::poll(fds, 2, data.getPollTimeout()) < 0 && errno != EINTR) {
+                const std::string why =
+                    std::string("cannot wait for the bus: ") + std::strerror(errno);
+                listenerLog(kLogError, why);
+                std::lock_guard lock(mutex);
+                loopFailure = why;
+                return false;
+            }
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
+            }
+        }
+    } catch (const sdbus::Error& e) {
+        const std::string why = std::string("the bus went away: ") + e.what();
+        listenerLog(kLogInfo, why);
+        std::lock_guard lock(mutex);
+        loopFailure = why;
+        return false;
+    } catch (...) {
+        const std::string why =
+            "the bus loop failed: " + describeException(std::current_exception());
+        listenerLog(kLogError, why);
+        std::lock_guard lock(mutex);
+        loopFailure = why;
+        return false;
+    }
+}
+
+void VxListener::Impl::interruptLoopLocked() {
+    if (wakeFd < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
 }
 
 void VxListener::Impl::windDown(const VxListenerConfiguration& cfg, DeliveryPool& pool, bool idle,
@@ -596,10 +774,6 @@ void VxListener::Impl::windDown(const VxListenerConfiguration& cfg, DeliveryPool
         listenerLog(kLogInfo, "no calls for " + std::to_string(cfg.idleTimeout.count()) +
                                   " ms; giving up " + cfg.endpoint.busName);
         leaveIdle(*published.connection, cfg.endpoint.busName);
-    }
-    {
-        std::lock_guard lock(mutex);
-        bus.reset();
     }
     // Let running calls reply while the connection is still open: after an idle end all
     // of them, queued ones included (unless stop() comes meanwhile); otherwise the running

@@ -111,7 +111,8 @@ class DA_EXPORT VxListenerConnection {
 class DA_EXPORT VxListenerDelegate {
   public:
     virtual ~VxListenerDelegate() = default;
-    // Called on the listener's bus thread for the first call of every new client.
+    // Called, for the first call of every new client, on the delivery thread that is
+    // reading the bus at the time (the bus is not read meanwhile).
     // Return true to accept it (after exporting an interface and object and resuming it);
     // false refuses every call of that client until it leaves the bus.
     virtual bool listener(VxListener& listener,
@@ -125,7 +126,8 @@ struct DA_EXPORT VxListenerConfiguration {
     std::vector<std::string> methodNames = {VxServiceEndpoint::kCheckAvailabilityMethod};
     // Bus address to use instead of the usual choice (see vxChooseBus).
     std::string busAddress;
-    // Delivery threads: at most this many calls run at the same time ...
+    // Delivery threads: at most this many calls run at the same time (on as many
+    // threads, plus the one reading the bus) ...
     std::size_t maxConcurrentCalls = 8;
     // ... and at most this many more wait; beyond that calls are refused as busy.
     std::size_t maxQueuedCalls = 64;
@@ -169,9 +171,11 @@ class DA_EXPORT VxListener {
     // Replaces the log sink (default: one line per message on stderr).
     static void setLogHandler(VxListenerLogHandler handler);
 
-    // Connects to the bus, publishes the object, takes the well-known name and runs the
-    // bus loop on the calling thread. Returns when the bus goes away, when stop() is
-    // called, or at once when the bus or the name cannot be had (see failureReason()).
+    // Connects to the bus, publishes the object, takes the well-known name and serves
+    // calls: the delivery threads take turns reading the bus, and the thread that reads
+    // a call runs it. The calling thread waits meanwhile. Returns when the bus goes away,
+    // when stop() is called, or at once when the bus or the name cannot be had (see
+    // failureReason()).
     void resume();
     // Ends a running resume() from any thread (not from a signal handler); a later
     // resume() returns at once.

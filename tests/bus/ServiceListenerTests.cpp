@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/bus/VxServiceClient.h"
 #include "platform/bus/VxServiceListener.h"
@@ -75,18 +77,30 @@ TEST_F(ServiceListenerTest, EachClientHasItsOwnObjectUntilItLeaves) {
     EXPECT_EQ(b.checkAvailability(kCallTimeout).reply, "call 2");
 }
 
-TEST_F(ServiceListenerTest, ABlockedCallDoesNotHoldUpOtherClients) {
-    VxServiceClient blocked(bus.address());
+TEST_F(ServiceListenerTest, BlockedCallsHoldUpNeitherEachOtherNorOtherClients) {
+    // The thread that reads a call runs it and hands the reading on: calls that arrive
+    // together, each blocking its thread, all run at once while the bus is still read.
+    constexpr int kBlocked = 3;
     VxServiceClient other(bus.address());
     ASSERT_TRUE(other.checkAvailability(kCallTimeout).ok);
-    auto pending =
-        std::async(std::launch::async, [&] { return blocked.call("blockWithReply", 15s); });
-    ASSERT_TRUE(
-        eventually([&] { return other.call("waitersWithReply", kCallTimeout).reply == "1"; }));
+    std::vector<std::unique_ptr<VxServiceClient>> blocked;
+    for (int i = 0; i < kBlocked; ++i)
+        blocked.push_back(std::make_unique<VxServiceClient>(bus.address()));
+    std::vector<std::future<VxServiceCallResult>> pending;
+    for (auto& client : blocked)
+        pending.push_back(std::async(std::launch::async,
+                                     [&client] { return client->call("blockWithReply", 15s); }));
+    ASSERT_TRUE(eventually([&] {
+        return other.call("waitersWithReply", kCallTimeout).reply == std::to_string(kBlocked);
+    }));
     EXPECT_EQ(other.checkAvailability(kCallTimeout).reply, "call 2");
-    EXPECT_EQ(other.call("releaseWithReply", kCallTimeout).reply, "1");
-    ASSERT_EQ(pending.wait_for(15s), std::future_status::ready);
-    EXPECT_EQ(pending.get().reply, "released");
+    EXPECT_EQ(other.call("releaseWithReply", kCallTimeout).reply, std::to_string(kBlocked));
+    for (auto& call : pending) {
+        ASSERT_EQ(call.wait_for(15s), std::future_status::ready);
+        EXPECT_EQ(call.get().reply, "released");
+    }
+    // The threads that ran them take calls again.
+    EXPECT_EQ(other.checkAvailability(kCallTimeout).reply, "call 3");
 }
 
 TEST_F(ServiceListenerTest, QueuedCallsOfCallersWhoLeftOrGaveUpAreNotStarted) {
