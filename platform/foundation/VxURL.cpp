@@ -306,22 +306,10 @@ VxURLPtr VxURL::absoluteURL() const {
     if (!base_)
         return std::const_pointer_cast<VxURL>(
             std::static_pointer_cast<const VxURL>(shared_from_this()));
-    // The parts come from the absolute text alone: the same URL without its
-    // base has them all, and needs no second parse.
-    auto url = std::make_shared<VxURL>();
-    url->relative_ = absolute_;
-    url->absolute_ = absolute_;
-    url->scheme_ = scheme_;
-    url->hasAuthority_ = hasAuthority_;
-    url->userinfo_ = userinfo_;
-    url->host_ = host_;
-    url->port_ = port_;
-    url->path_ = path_;
-    url->hasQuery_ = hasQuery_;
-    url->query_ = query_;
-    url->hasFragment_ = hasFragment_;
-    url->fragment_ = fragment_;
-    return url;
+    // Made once: URLs never change, and a request URL resolved against a base
+    // is asked for this on every exchange.
+    std::call_once(absoluteOnce_, [this] { absoluteWithoutBase_ = URLWithString(absolute_); });
+    return absoluteWithoutBase_;
 }
 
 VxStringPtr VxURL::scheme() const {
