@@ -182,10 +182,10 @@ VxDictionaryPtr DAConnectionManager::responseDictionaryFromRequest(const VxURLRe
         vxSetError(error, transportError);
         return nullptr;
     }
-    NUCRestResponsePtr wrapper = NUCRestResponse::initWithResponse(response);
-    if (!wrapper) return nullptr;
-    if (!wrapper->isStatusOK()) {
-        vxSetError(error, wrapper->error());
+    // Only the status decides here: the reply's header table is not needed.
+    if (!http) return nullptr;
+    if (VxErrorPtr statusError = NUCRestResponse::errorForStatusCode(http->statusCode())) {
+        vxSetError(error, statusError);
         return nullptr;
     }
     // An empty body is no reply at all, not malformed JSON.

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -109,11 +110,59 @@ VxStringPtr NUCRestKit::urlDecodeString(const VxStringPtr& text) {
     return vxstr(std::move(*decoded));
 }
 
+namespace {
+
+// The protocol calls resolve the same few paths against one base URL again
+// and again, and each resolution parses both texts. URLs never change once
+// made, so a resolved one can serve every later request for the same path and
+// base. An entry holds its base, so the base's address cannot come back as
+// another URL's while the entry lives.
+class ResolvedURLCache {
+  public:
+    VxURLPtr find(const std::string& path, const VxURLPtr& base) {
+        std::lock_guard lock(mutex_);
+        for (const Entry& e : entries_)
+            if (e.base == base && e.path == path) return e.url;
+        return nullptr;
+    }
+    void add(const std::string& path, const VxURLPtr& base, const VxURLPtr& url) {
+        std::lock_guard lock(mutex_);
+        if (entries_.size() < kEntries) {
+            entries_.push_back({path, base, url});
+        } else {
+            entries_[next_] = {path, base, url};
+            next_ = (next_ + 1) % kEntries;
+        }
+    }
+
+  private:
+    struct Entry {
+        std::string path;
+        VxURLPtr base;
+        VxURLPtr url;
+    };
+    static constexpr std::size_t kEntries = 16;
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+    std::size_t next_ = 0;  // the entry replaced next once all are in use
+};
+
+ResolvedURLCache& resolvedURLs() {
+    // Never destroyed: requests may be built during static destruction.
+    static auto* cache = new ResolvedURLCache();
+    return *cache;
+}
+
+}  // namespace
+
 VxURLPtr NUCRestKit::createURLForPathStr(const VxStringPtr& path, const VxURLPtr& baseURL) {
     if (!path || path->empty()) return nullptr;
+    if (VxURLPtr known = resolvedURLs().find(path->str(), baseURL)) return known;
     VxStringPtr encoded = urlEncodeParameterString(path);
     if (!encoded) return nullptr;
-    return VxURL::URLWithString(encoded->str(), baseURL);
+    VxURLPtr url = VxURL::URLWithString(encoded->str(), baseURL);
+    if (url) resolvedURLs().add(path->str(), baseURL, url);
+    return url;
 }
 
 VxURLPtr NUCRestKit::createURLForPathStr(const VxStringPtr& path, const VxStringPtr& baseStr) {

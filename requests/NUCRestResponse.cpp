@@ -62,6 +62,10 @@ NUCRestResponsePtr NUCRestResponse::initWithResponse(const Id& response) {
     return result;
 }
 
+VxErrorPtr NUCRestResponse::errorForStatusCode(std::int64_t statusCode) {
+    return classifyStatus(statusCode);
+}
+
 VxDictionaryPtr NUCRestResponse::responseHeaders() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return responseHeaders_;

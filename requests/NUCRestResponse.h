@@ -36,6 +36,8 @@ class DA_EXPORT NUCRestResponse : public VxObject {
     static NUCRestResponsePtr initWithResponse(const Id& response);
     // Without a response there is nothing to wrap: always nothing.
     static NUCRestResponsePtr init() { return initWithResponse(nullptr); }
+    // The error a response of this status carries: nothing for 200-399.
+    static VxErrorPtr errorForStatusCode(std::int64_t statusCode);
 
     VxDictionaryPtr responseHeaders() const;
     void setResponseHeaders(const VxDictionaryPtr& headers);  // keeps its own copy

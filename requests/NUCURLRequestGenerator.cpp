@@ -130,12 +130,23 @@ NUCURLRequestGeneratorPtr NUCURLRequestGenerator::generator() {
 }
 
 VxStringPtr NUCURLRequestGenerator::jsonContentTypeString() {
-    return vxstr(vx::format("application/json; charset=%@", classData().utf8CharSetName));
+    // Texts never change once made: every request can share this one.
+    static const VxStringPtr text =
+        vxstr(vx::format("application/json; charset=%@", classData().utf8CharSetName));
+    return text;
 }
+
+NUCURLRequestGenerator::NUCURLRequestGenerator(ForCopy) {}
 
 Id NUCURLRequestGenerator::copyWithZone(void*) const {
     // A subclass registered with a factory gets an instance of its own class.
-    auto copy = vx_cast<NUCURLRequestGenerator>(isa().createInstance());
+    // This class's own copies skip the initialiser's header table, which the
+    // copy replaces anyway.
+    NUCURLRequestGeneratorPtr copy;
+    if (&isa() == &classObject())
+        copy = std::shared_ptr<NUCURLRequestGenerator>(new NUCURLRequestGenerator(ForCopy{}));
+    else
+        copy = vx_cast<NUCURLRequestGenerator>(isa().createInstance());
     if (!copy) copy = std::make_shared<NUCURLRequestGenerator>();
     copy->setDefaultHeadersDictionary(
         std::static_pointer_cast<VxMutableDictionary>(defaultHeaders_->mutableCopy()));

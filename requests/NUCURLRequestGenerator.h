@@ -200,6 +200,10 @@ class DA_EXPORT NUCURLRequestGenerator : public VxObject, public VxCoding {
     NUCURLRequestGeneratorPtr copyGenerator() const;
 
   protected:
+    // A generator without a header table, for copyWithZone to fill in.
+    struct ForCopy {};
+    explicit NUCURLRequestGenerator(ForCopy);
+
     // The URL-string forms: resolve the path against baseURL.
     VxURLPtr resolveURLString(const VxStringPtr& urlString, VxErrorPtr* error) const;
     // Percent-escapes text encoded in cfStrEncoding; nothing when the text cannot

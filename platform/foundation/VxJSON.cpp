@@ -299,7 +299,13 @@ class Writer {
         if (!VxString::isValidUTF8(s)) return fail("Invalid string (not UTF-8) in JSON write");
         static const char* hex = "0123456789abcdef";
         out += '"';
-        for (unsigned char c : s) {
+        // Characters written as themselves go out in runs, not one by one.
+        std::size_t run = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if (c >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
+            out.append(s, run, i - run);
+            run = i + 1;
             switch (c) {
                 case '"':
                     out += "\\\"";
@@ -326,15 +332,12 @@ class Writer {
                     out += "\\t";
                     break;
                 default:
-                    if (c < 0x20) {
-                        out += "\\u00";
-                        out += hex[c >> 4];
-                        out += hex[c & 0xF];
-                    } else {
-                        out += static_cast<char>(c);
-                    }
+                    out += "\\u00";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xF];
             }
         }
+        out.append(s, run, s.size() - run);
         out += '"';
         return true;
     }

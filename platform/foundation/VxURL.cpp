@@ -306,7 +306,10 @@ VxURLPtr VxURL::absoluteURL() const {
     if (!base_)
         return std::const_pointer_cast<VxURL>(
             std::static_pointer_cast<const VxURL>(shared_from_this()));
-    return URLWithString(absolute_);
+    // Made once: URLs never change, and a request URL resolved against a base
+    // is asked for this on every exchange.
+    std::call_once(absoluteOnce_, [this] { absoluteWithoutBase_ = URLWithString(absolute_); });
+    return absoluteWithoutBase_;
 }
 
 VxStringPtr VxURL::scheme() const {

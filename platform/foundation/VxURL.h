@@ -2,6 +2,7 @@
 // URLs: RFC 3986 references that remember their base, and reference
 // resolution on texts.
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,8 @@ class DA_EXPORT VxURL : public VxObject {
     std::string query_;
     bool hasFragment_ = false;
     std::string fragment_;
+    mutable std::once_flag absoluteOnce_;
+    mutable VxURLPtr absoluteWithoutBase_;  // absoluteURL() of a URL with a base
 };
 
 // Resolves `reference` against `base` by RFC 3986 section 5.2 (both texts);

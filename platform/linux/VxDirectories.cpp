@@ -84,4 +84,22 @@ std::string logDirectory() {
     return absoluteEnvDirectory("HOME", ".local/state/diagnostics");
 }
 
+bool EnvironmentStamp::current() const {
+    if (!taken_ || environ != table_) return false;
+    if (!table_) return true;
+    for (std::size_t i = 0;; ++i) {
+        if (environ[i] != entries_[i]) return false;
+        if (!entries_[i]) return true;
+    }
+}
+
+void EnvironmentStamp::take() {
+    table_ = environ;
+    entries_.clear();
+    if (table_)
+        for (char** e = table_; *e; ++e) entries_.push_back(*e);
+    entries_.push_back(nullptr);
+    taken_ = true;
+}
+
 }  // namespace VxDirectories

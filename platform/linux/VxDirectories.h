@@ -13,6 +13,7 @@
 // nothing names a directory, the answer is "" and the caller does without.
 
 #include <string>
+#include <vector>
 
 #include "platform/foundation/VxExport.h"
 
@@ -43,5 +44,25 @@ DA_EXPORT std::string logDirectory();
 // The first entry of a colon-separated list such as $STATE_DIRECTORY; "" when
 // it is empty or not absolute.
 DA_EXPORT std::string firstAbsoluteEntry(const char* list);
+
+// Tells cheaply whether the environment may have changed since it was taken,
+// so that answers derived from it can be kept until then. It keeps the
+// environment's entry pointers: setenv, unsetenv and putenv replace, add or
+// remove entries and never rewrite an entry's text in place, so the same
+// pointers in the same table mean the same variables. One pass over the
+// pointers costs less than one getenv(), which compares names. (A program that
+// rewrites the text of a string it gave to putenv() is not noticed.) Not
+// thread-safe, like the environment itself: the owner serialises the calls.
+class DA_EXPORT EnvironmentStamp {
+  public:
+    // True when the environment holds the entries it held at the last take().
+    bool current() const;
+    void take();
+
+  private:
+    bool taken_ = false;
+    char** table_ = nullptr;
+    std::vector<const char*> entries_;  // ends with the table's null entry
+};
 
 }  // namespace VxDirectories

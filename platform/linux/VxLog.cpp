@@ -103,7 +103,9 @@ std::string prepareDirectory(const std::string& dir) {
 
 struct LogState {
     std::mutex mutex;
-    std::map<std::string, VxLogSettings, std::less<>> registrations;
+    // Shared, so that a line's level check takes a reference rather than
+    // copying the texts.
+    std::map<std::string, std::shared_ptr<const VxLogSettings>, std::less<>> registrations;
     std::string directory;
     std::atomic<int> maximumLevel{kDefaultMaximumLevel};
     std::atomic<int> consoleLevel{kDefaultConsoleLevel};
@@ -227,7 +229,9 @@ bool VxLogRegisterCustomConfiguration(const std::vector<std::string>& names,
         if (name.empty()) continue;
         VxLogSettings entry = settings;
         entry.logName = name;
-        added |= s.registrations.emplace(name, std::move(entry)).second;
+        added |=
+            s.registrations.emplace(name, std::make_shared<const VxLogSettings>(std::move(entry)))
+                .second;
     }
     return added;
 }
@@ -248,17 +252,17 @@ int VxLogCustomConsoleLevel(std::string_view) {
 
 int VxLogCustomFileLevel(std::string_view logName) {
     LogState& s = state();
-    VxLogSettings settings;
+    std::shared_ptr<const VxLogSettings> settings;
     {
         std::lock_guard lock(s.mutex);
         auto it = s.registrations.find(logName);
         if (it == s.registrations.end()) return kDefaultFileLevel;
         settings = it->second;
     }
-    if (settings.defaultsDomain.empty() || settings.defaultsKey.empty()) return kDefaultFileLevel;
+    if (settings->defaultsDomain.empty() || settings->defaultsKey.empty()) return kDefaultFileLevel;
     VxPreferences& prefs = VxPreferences::standard();
     // Re-read on every line: an administrator's change shows at the next line.
-    auto level = prefs.synchronizedIntegerValue(settings.defaultsKey, settings.defaultsDomain);
+    auto level = prefs.synchronizedIntegerValue(settings->defaultsKey, settings->defaultsDomain);
     if (!level) return kDefaultFileLevel;
     if (*level < -1) return -1;
     if (*level > 100) return 100;

@@ -197,7 +197,7 @@ VxDictionaryPtr VxPreferences::readFile(const std::string& path, std::string* pr
 bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
     // The mark is taken before the stat(): a change after it gives the
     // directory a new mark, so the next call stats again.
-    const std::optional<std::uint64_t> mark = watch_->look(path.substr(0, path.rfind('/')));
+    const std::optional<std::uint64_t> mark = watch_->look(domain.directory);
     const auto checkedAt = std::chrono::steady_clock::now();
     if (mark && *mark == domain.directoryMark && domain.state && domain.values &&
         checkedAt - domain.statAt < kRestatInterval)
@@ -230,15 +230,29 @@ bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
 }
 
 bool VxPreferences::synchronize(std::string_view domain) {
-    const DomainFiles files = filesForDomain(domain);
-    if (files.path.empty()) return false;
     std::lock_guard lock(mutex_);
-    if (!files.defaults.empty()) synchronizeLocked(files.defaults, domainLocked(files.defaults));
-    return synchronizeLocked(files.path, domainLocked(files.path));
+    const DomainFiles& files = resolvedFilesLocked(domain);
+    if (files.path.empty()) return false;
+    if (files.defaultsDomain) synchronizeLocked(files.defaults, *files.defaultsDomain);
+    return synchronizeLocked(files.path, *files.pathDomain);
+}
+
+const VxPreferences::DomainFiles& VxPreferences::resolvedFilesLocked(std::string_view domain) {
+    if (!fixedDirectory_ && !resolvedStamp_.current()) {
+        resolved_.clear();
+        resolvedStamp_.take();
+    }
+    if (auto it = resolved_.find(domain); it != resolved_.end()) return it->second;
+    DomainFiles files = filesForDomain(domain);
+    if (!files.path.empty()) files.pathDomain = &domainLocked(files.path);
+    if (!files.defaults.empty()) files.defaultsDomain = &domainLocked(files.defaults);
+    return resolved_.emplace(std::string(domain), std::move(files)).first->second;
 }
 
 VxPreferences::Domain& VxPreferences::domainLocked(const std::string& path) {
-    return domains_[path];
+    auto [it, added] = domains_.try_emplace(path);
+    if (added) it->second.directory = path.substr(0, path.rfind('/'));
+    return it->second;
 }
 
 VxDictionaryPtr VxPreferences::valuesLocked(const std::string& path) {
@@ -256,18 +270,21 @@ VxDictionaryPtr VxPreferences::dictionaryForDomain(std::string_view domain) {
 }
 
 Id VxPreferences::copyValue(std::string_view key, std::string_view domain) {
-    const DomainFiles files = filesForDomain(domain);
-    if (files.path.empty()) return nullptr;
     std::lock_guard lock(mutex_);
+    const DomainFiles& files = resolvedFilesLocked(domain);
+    if (files.path.empty()) return nullptr;
     return copyValueLocked(key, files);
 }
 
 Id VxPreferences::copyValueLocked(std::string_view key, const DomainFiles& files) {
-    if (VxDictionaryPtr values = valuesLocked(files.path))
-        if (Id value = values->objectForKey(key)) return value;
-    if (files.defaults.empty()) return nullptr;
-    VxDictionaryPtr defaults = valuesLocked(files.defaults);
-    return defaults ? defaults->objectForKey(key) : nullptr;
+    Domain& own = *files.pathDomain;
+    if (!own.values) synchronizeLocked(files.path, own);
+    if (own.values)
+        if (Id value = own.values->objectForKey(key)) return value;
+    if (!files.defaultsDomain) return nullptr;
+    Domain& defaults = *files.defaultsDomain;
+    if (!defaults.values) synchronizeLocked(files.defaults, defaults);
+    return defaults.values ? defaults.values->objectForKey(key) : nullptr;
 }
 
 namespace {
@@ -320,11 +337,11 @@ std::optional<std::int64_t> VxPreferences::integerValue(std::string_view key,
 
 std::optional<std::int64_t> VxPreferences::synchronizedIntegerValue(std::string_view key,
                                                                     std::string_view domain) {
-    const DomainFiles files = filesForDomain(domain);
-    if (files.path.empty()) return std::nullopt;
     std::lock_guard lock(mutex_);
-    if (!files.defaults.empty()) synchronizeLocked(files.defaults, domainLocked(files.defaults));
-    synchronizeLocked(files.path, domainLocked(files.path));
+    const DomainFiles& files = resolvedFilesLocked(domain);
+    if (files.path.empty()) return std::nullopt;
+    if (files.defaultsDomain) synchronizeLocked(files.defaults, *files.defaultsDomain);
+    synchronizeLocked(files.path, *files.pathDomain);
     return integerFrom(copyValueLocked(key, files));
 }
 
@@ -418,7 +435,7 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
 
     if (ok) {
         std::lock_guard lock(mutex_);
-        Domain& d = domains_[path];
+        Domain& d = domainLocked(path);
         d.values = std::static_pointer_cast<VxDictionary>(updated->copy());
         d.state = statFile(path);
         d.reported.reset();

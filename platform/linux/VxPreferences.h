@@ -4,10 +4,11 @@
 //
 // Each domain is one JSON object file named after the domain
 // ("com.tarvo.Diagnostics.json") in the preferences directory that
-// VxDirectories::preferencesDirectory() names ($DA_PREFERENCES_DIR, read afresh
-// on every call so tests can point the process-wide store at a temporary
-// directory; the system service's state directory; else the user's
-// configuration directory).
+// VxDirectories::preferencesDirectory() names ($DA_PREFERENCES_DIR, so tests
+// can point the process-wide store at a temporary directory; the system
+// service's state directory; else the user's configuration directory). The
+// directories are resolved again whenever the environment has changed since
+// the last call (see VxDirectories::EnvironmentStamp).
 //
 // Administrator defaults: the environment-resolved store also reads the same
 // domain file in VxDirectories::preferencesDefaultsDirectory() (normally
@@ -47,6 +48,7 @@
 #include "platform/foundation/VxError.h"
 #include "platform/foundation/VxExport.h"
 #include "platform/foundation/VxValues.h"
+#include "platform/linux/VxDirectories.h"
 
 class VxDirectoryWatch;
 
@@ -113,6 +115,7 @@ class DA_EXPORT VxPreferences {
         bool operator==(const FileState&) const = default;
     };
     struct Domain {
+        std::string directory;            // the file's directory, as watched
         std::optional<FileState> state;   // state of the file last read
         std::uint64_t directoryMark = 0;  // mark of its directory before that stat()
         std::chrono::steady_clock::time_point statAt;
@@ -121,11 +124,17 @@ class DA_EXPORT VxPreferences {
     };
 
     // A domain's preferences file and its administrator defaults file ("" when
-    // there is none), resolved from the environment once per operation.
+    // there is none), with their cached states (null for no file).
     struct DomainFiles {
         std::string path, defaults;
+        Domain* pathDomain = nullptr;
+        Domain* defaultsDomain = nullptr;
     };
     DomainFiles filesForDomain(std::string_view domain) const;
+    // The same, kept until the environment changes (a fixed store keeps them
+    // for good): resolving the directories reads several environment
+    // variables, and log lines ask for the same domain on every line.
+    const DomainFiles& resolvedFilesLocked(std::string_view domain);
     // The cached state of a file; and its values, read first if never read.
     Domain& domainLocked(const std::string& path);
     VxDictionaryPtr valuesLocked(const std::string& path);
@@ -138,6 +147,8 @@ class DA_EXPORT VxPreferences {
 
     std::optional<std::string> fixedDirectory_;
     std::mutex mutex_;
-    std::unique_ptr<VxDirectoryWatch> watch_;             // guarded by mutex_
-    std::map<std::string, Domain, std::less<>> domains_;  // keyed by file path
+    std::unique_ptr<VxDirectoryWatch> watch_;                   // guarded by mutex_
+    std::map<std::string, Domain, std::less<>> domains_;        // keyed by file path; never erased
+    VxDirectories::EnvironmentStamp resolvedStamp_;             // guarded by mutex_
+    std::map<std::string, DomainFiles, std::less<>> resolved_;  // by domain; guarded by mutex_
 };

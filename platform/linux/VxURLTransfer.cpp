@@ -660,7 +660,12 @@ Result collectResponse(CURL* h, Transfer& t, const VxURLPtr& url) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     char* effective = nullptr;
     curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
-    VxURLPtr finalURL = effective ? VxURL::URLWithString(effective) : nullptr;
+    // Without a redirect the final URL is the request's own (without its base).
+    VxURLPtr finalURL;
+    if (effective && url->absoluteString() == effective)
+        finalURL = url->absoluteURL();
+    else if (effective)
+        finalURL = VxURL::URLWithString(effective);
     if (!finalURL) finalURL = url;
     result.response = std::make_shared<VxHTTPURLResponse>(finalURL, status, t.headers);
     result.data = VxData::dataWithVector(std::move(t.body));

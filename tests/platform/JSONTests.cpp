@@ -168,6 +168,9 @@ TEST(JSON, WritingCompactPrettySortedAndEscaped) {
     EXPECT_EQ(write(d, VxJSONWritingSortedKeys | VxJSONWritingWithoutEscapingSlashes),
               R"({"a":1,"b":[true,null],"u":"http://x/\"\\\u0001)"
               "\xc3\xa9\"}");
+    // Escapes at either end and between plain runs.
+    EXPECT_EQ(write(vxstr("\tab\b\f\ncd\r\x1f"), VxJSONWritingFragmentsAllowed),
+              R"("\tab\b\f\ncd\r\u001f")");
     auto small = VxDictionary::dictionaryWithPairs({{"a", inner}, {"e", VxArray::array()}});
     EXPECT_EQ(write(small, VxJSONWritingPrettyPrinted),
               "{\n  \"a\" : [\n    true,\n    null\n  ],\n  \"e\" : []\n}");

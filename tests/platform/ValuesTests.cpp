@@ -230,6 +230,25 @@ TEST(Values, URLsParseResolveAndDecompose) {
     EXPECT_EQ(rel->relativeString(), "session");
     EXPECT_EQ(rel->baseURL(), base);
     EXPECT_EQ(rel->lastPathComponent(), "session");
+    // The same URL without its base keeps every part of the resolved text.
+    auto full = VxURL::URLWithString("s?q=1#frag", base)->absoluteURL();
+    auto parsed = VxURL::URLWithString(full->absoluteString());
+    ASSERT_TRUE(full && parsed);
+    EXPECT_EQ(full->baseURL(), nullptr);
+    EXPECT_EQ(full->relativeString(), full->absoluteString());
+    EXPECT_TRUE(full->isEqual(*parsed));
+    EXPECT_EQ(full->description(), parsed->description());
+    for (const auto& url : {full, parsed}) {
+        EXPECT_EQ(url->absoluteString(), "https://user:pw@example.com:8443/kelo/v1.01/s?q=1#frag");
+        EXPECT_EQ(vx::textOf(url->scheme()), "https");
+        EXPECT_EQ(vx::textOf(url->host()), "example.com");
+        EXPECT_EQ(url->port(), 8443);
+        EXPECT_EQ(vx::textOf(url->user()), "user");
+        EXPECT_EQ(vx::textOf(url->password()), "pw");
+        EXPECT_EQ(url->path(), "/kelo/v1.01/s");
+        EXPECT_EQ(vx::textOf(url->query()), "q=1");
+        EXPECT_EQ(vx::textOf(url->fragment()), "frag");
+    }
     // RFC 3986 section 5.4 examples.
     const char* b = "http://a/b/c/d;p?q";
     const std::pair<const char*, const char*> cases[] = {

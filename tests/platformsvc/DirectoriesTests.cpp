@@ -134,6 +134,57 @@ TEST(Directories, AdministratorDefaultsBackMissingKeysAndAreNeverWritten) {
     EXPECT_EQ(fixed.copyValue("CustomServerURL", kDomain), nullptr);
 }
 
+TEST(Directories, TheProcessStoreFollowsEveryChangeOfTheEnvironment) {
+    psvc::TempDir dir;
+    for (const char* name : {"a", "b", "cfg/diagnostics"})
+        psvc::writeFile(dir / (std::string(name) + "/com.tarvo.Diagnostics.json"),
+                        std::string(R"({"Where": ")") + name + "\"}");
+    psvc::writeFile(dir / "etc/com.tarvo.Diagnostics.json", R"({"Default": "etc"})");
+    CleanEnvironment clean({{{"DA_PREFERENCES_DIR", nullptr}}});
+    VxPreferences store;
+    auto where = [&] { return vx::textOf(store.copyValue("Where", kDomain)); };
+
+    // A variable set, overwritten (the environment's table keeps its place)
+    // and set back to an earlier text.
+    setenv("DA_PREFERENCES_DIR", (dir / "a").c_str(), 1);
+    EXPECT_EQ(where(), "a");
+    setenv("DA_PREFERENCES_DIR", (dir / "b").c_str(), 1);
+    EXPECT_EQ(where(), "b");
+    setenv("DA_PREFERENCES_DIR", (dir / "a").c_str(), 1);
+    EXPECT_EQ(where(), "a");
+    // A variable added, then removed again.
+    EXPECT_EQ(store.copyValue("Default", kDomain), nullptr);
+    setenv("DA_PREFERENCES_DEFAULTS_DIR", (dir / "etc").c_str(), 1);
+    EXPECT_EQ(vx::textOf(store.copyValue("Default", kDomain)), "etc");
+    unsetenv("DA_PREFERENCES_DEFAULTS_DIR");
+    EXPECT_EQ(store.copyValue("Default", kDomain), nullptr);
+    // The explicit directory removed: the next rule in line answers.
+    setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+    unsetenv("DA_PREFERENCES_DIR");
+    EXPECT_EQ(where(), "cfg/diagnostics");
+    EXPECT_EQ(store.directory(), dir / "cfg/diagnostics");
+}
+
+TEST(Directories, EnvironmentStampNoticesEveryKindOfChange) {
+    CleanEnvironment clean({});
+    VxDirectories::EnvironmentStamp stamp;
+    EXPECT_FALSE(stamp.current());  // never taken
+    stamp.take();
+    EXPECT_TRUE(stamp.current());
+    setenv("DA_PREFERENCES_DIR", "/one", 1);  // added
+    EXPECT_FALSE(stamp.current());
+    stamp.take();
+    setenv("DA_PREFERENCES_DIR", "/two", 1);  // overwritten in place
+    EXPECT_FALSE(stamp.current());
+    stamp.take();
+    setenv("HOME", "/home/u", 1);
+    stamp.take();
+    unsetenv("DA_PREFERENCES_DIR");  // removed from before another entry
+    EXPECT_FALSE(stamp.current());
+    stamp.take();
+    EXPECT_TRUE(stamp.current());
+}
+
 TEST(Directories, PreferenceFilesAreGroupSharedOnlyInASetGroupIdDirectory) {
     psvc::TempDir dir;
     struct Case {

@@ -54,6 +54,26 @@ TEST(RestKit, EncodersAndDecoder) {
     EXPECT_EQ(NUCRestKit::urlDecodeString(nullptr), nullptr);
 }
 
+TEST(RestKit, RepeatedResolutionsKeepTheirOwnPathAndBase) {
+    // Resolutions are remembered; each answer must still belong to its own
+    // path and base, also for a base of the same text and past the few kept.
+    auto first = VxURL::URLWithString("https://one.example/api/");
+    auto second = VxURL::URLWithString("https://two.example/other/");
+    auto sameText = VxURL::URLWithString("https://one.example/api/");
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 40; ++i) {
+            const std::string path = "p" + std::to_string(i);
+            for (const VxURLPtr& base : {first, second, sameText}) {
+                VxURLPtr url = NUCRestKit::createURLForPathStr(vxstr(path), base);
+                ASSERT_TRUE(url);
+                EXPECT_EQ(url->absoluteString(), base->absoluteString() + path);
+                EXPECT_EQ(url->baseURL(), base);
+                EXPECT_EQ(url->relativeString(), path);
+            }
+        }
+    }
+}
+
 TEST(RestKit, ResolvesPathsAgainstBase) {
     auto dirBase = VxURL::URLWithString("https://host.example/api/v1/");
     auto fileBase = VxURL::URLWithString("https://host.example/api/v1");
