@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -50,50 +50,50 @@ constexpr int kLogInfo = 6;
 constexpr int kLogDebug = 7;
 
 // ---------------------------------------------------------------------------------------
-// Delivery threads, which also take turns reading the bus (leader and followers): the
-// thread that reads a call runs it itself, after handing the reading on to an idle
-// thread. The call thus starts on the thread that received it, with no hand-over to
-// another thread on its way, while a slow call still never holds up the bus.
+// Delivery threads, which are also the bus readers: every thread that runs no call waits
+// for the bus in one shared epoll set, where the bus descriptor is armed for one wake-up
+// at a time. The thread it wakes reads one call and runs it itself, while the others go
+// on waiting for the next. A call thus reaches its handler with no hand-over between
+// threads, and no thread is woken only to take another's place; a slow call still never
+// holds up the bus, since a thread that is about to run a call makes sure another one
+// reads meanwhile.
 //
-// At most maxCalls calls run at once, on as many threads plus the reader. The threads
+// At most maxCalls calls run at once, on as many threads plus one that reads. The threads
 // are detached and keep the pool alive themselves, so nothing joinable is left behind
 // when the loop ends because the bus went away. After the loop has ended the threads
 // only run calls (those the listener still hands over) until close().
 
+// Set by submit() on the thread that submitted: the reader then has a call to run.
+thread_local bool tSubmittedHere = false;
+
 class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
   public:
-    // Reads the bus until calls have been submitted (true) or the loop has ended (false).
-    using LeadFunction = std::function<bool()>;
+    // Waits for the bus once and reads what came, up to the first call it submits; false
+    // when the loop has ended.
+    using ReadFunction = std::function<bool()>;
 
     DeliveryPool(std::size_t maxCalls, std::size_t maxQueued)
         : maxCalls_(maxCalls == 0 ? 1 : maxCalls), maxQueued_(maxQueued) {}
 
-    // Starts the loop: a thread takes the lead. False when no thread can be started.
-    bool startLoop(LeadFunction lead) {
+    // Starts the loop: a thread starts reading. False when no thread can be started.
+    bool startLoop(ReadFunction read) {
         std::lock_guard lock(mutex_);
-        lead_ = std::move(lead);
+        read_ = std::move(read);
         serving_ = true;
         if (startThreadLocked()) return true;
         serving_ = false;
-        lead_ = nullptr;
+        read_ = nullptr;
         return false;
     }
 
-    // Waits until the lead function has reported the end of the loop.
+    // Waits until the loop has ended and no thread reads any more.
     void waitLoopEnded() {
         std::unique_lock lock(mutex_);
-        finished_.wait(lock, [this] { return !serving_; });
-    }
-
-    // True when calls were submitted since the last look; the reader hands them on then.
-    bool takeArrivals() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(arrived_, false);
+        finished_.wait(lock, [this] { return !serving_ && readers_ == 0; });
     }
 
     // False when the call can be neither run nor queued. While the loop runs, calls come
-    // from the reader, which hands them on when it returns from the bus; later ones wake
-    // a thread here.
+    // from a reader, which runs the first itself; later ones wake a thread here.
     bool submit(std::function<void()> task) {
         std::unique_lock lock(mutex_);
         if (closing_) return false;
@@ -101,7 +101,7 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
         const std::size_t available = maxCalls_ - running_;
         if (pending > available && pending - available > maxQueued_) return false;
         queue_.push_back(std::move(task));
-        arrived_ = true;
+        tSubmittedHere = true;
         if (serving_) return true;
         if (!idle_.empty()) {
             Worker* worker = popIdleLocked();
@@ -135,8 +135,8 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     }
 
   private:
-    // One thread's place among the idle ones. Records live as long as the pool, so a
-    // thread may be woken after the lock is released.
+    // One thread's place among the idle ones after the loop. Records live as long as the
+    // pool, so a thread may be woken after the lock is released.
     struct Worker {
         std::condition_variable wake;
         bool woken = false;
@@ -144,36 +144,11 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
 
     void work(Worker& self) {
         std::unique_lock lock(mutex_);
-        bool handedOn = false;  // this thread has just given up the lead to run a call
         for (;;) {
-            if (serving_ && !leaderTaken_ && !handedOn) {
-                leaderTaken_ = true;
-                LeadFunction lead = lead_;
-                lock.unlock();
-                bool callsWaiting = false;
-                try {
-                    callsWaiting = lead();
-                } catch (...) {
-                    // The lead function reports its own failures; the loop ends.
-                }
-                lead = nullptr;
-                lock.lock();
-                leaderTaken_ = false;
-                if (!callsWaiting) {
-                    serving_ = false;
-                    lead_ = nullptr;
-                    finished_.notify_all();
-                    // Calls that waited for a thread when the loop ended still run.
-                    if (!queue_.empty()) recruitLocked(lock);
-                    continue;
-                }
-                // With no other thread at all (none could be started), the call runs
-                // here rather than never; the bus is read again after it.
-                handedOn = recruitLocked(lock) || threads_ == 1;
-                continue;
-            }
-            handedOn = false;
-            if (!queue_.empty() && running_ < maxCalls_) {
+            // A call runs here when a thread is free for it and, while the loop runs,
+            // another thread reads the bus meanwhile (or one can be started to).
+            if (!queue_.empty() && running_ < maxCalls_ &&
+                (!serving_ || readers_ > 0 || startThreadLocked())) {
                 auto task = std::move(queue_.front());
                 queue_.pop_front();
                 ++running_;
@@ -188,7 +163,29 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
                 --running_;
                 continue;
             }
-            if (closing_ && !serving_ && queue_.empty()) break;
+            if (serving_) {
+                ++readers_;
+                ReadFunction read = read_;
+                lock.unlock();
+                bool goOn = false;
+                try {
+                    goOn = read();
+                } catch (...) {
+                    // The read function reports its own failures; the loop ends.
+                }
+                read = nullptr;
+                lock.lock();
+                --readers_;
+                if (!goOn && serving_) {
+                    serving_ = false;
+                    read_ = nullptr;
+                    // Calls that waited for a thread when the loop ended still run.
+                    wakeForQueueLocked(lock);
+                }
+                if (!serving_) finished_.notify_all();
+                continue;
+            }
+            if (closing_ && queue_.empty()) break;
             self.woken = false;
             idle_.push_back(&self);
             while (!self.woken) self.wake.wait(lock);
@@ -197,15 +194,12 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
         finished_.notify_all();
     }
 
-    // After a lead that submitted calls: wakes or starts threads for the lead and for the
-    // calls that can start now beyond the one this thread runs. False when no other
-    // thread can take the lead: this thread keeps it, and the calls wait for a thread
-    // that finishes. Releases the lock while it wakes threads, and takes it again.
-    bool recruitLocked(std::unique_lock<std::mutex>& lock) {
+    // Wakes or starts threads for the queued calls that can start now. Releases the lock
+    // while it wakes threads, and takes it again.
+    void wakeForQueueLocked(std::unique_lock<std::mutex>& lock) {
         const std::size_t runnable = std::min(queue_.size(), maxCalls_ - running_);
         std::vector<Worker*> woken;
-        std::size_t started = 0;
-        while (woken.size() + started < runnable) {
+        for (std::size_t started = 0; woken.size() + started < runnable;) {
             if (!idle_.empty()) {
                 woken.push_back(popIdleLocked());
             } else if (startThreadLocked()) {
@@ -214,11 +208,10 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
                 break;
             }
         }
-        if (woken.empty()) return started > 0;
+        if (woken.empty()) return;
         lock.unlock();
         for (Worker* worker : woken) worker->wake.notify_one();
         lock.lock();
-        return true;
     }
 
     Worker* popIdleLocked() {
@@ -249,14 +242,13 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
     std::deque<std::function<void()>> queue_;
     std::list<Worker> workers_;
     std::vector<Worker*> idle_;
-    LeadFunction lead_;
+    ReadFunction read_;
     const std::size_t maxCalls_;
     const std::size_t maxQueued_;
     std::size_t threads_ = 0;
     std::size_t running_ = 0;
+    std::size_t readers_ = 0;
     bool serving_ = false;
-    bool leaderTaken_ = false;
-    bool arrived_ = false;
     bool closing_ = false;
 };
 
@@ -419,9 +411,13 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     // the reason the bus ended it, "" for a stop or an idle end (`idle` tells which).
     std::string serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
                       sdbus::IConnection& connection, DeliveryPool& pool, bool& idle);
-    // One delivery thread's turn at reading the bus: true once calls have been handed
-    // to the pool, false when the loop ends (stop, idle end, or the bus went away).
-    bool lead(sdbus::IConnection& connection, DeliveryPool& pool, int wakeFd);
+    // One delivery thread's wait for the bus and what it reads, up to the first call;
+    // false when the loop ends (stop, idle end, or the bus went away).
+    bool readBus(sdbus::IConnection& connection, int readers, int busFd);
+    // True once the loop has to end. Locks.
+    bool loopEnding();
+    // Ends the loop for every reader, giving why. Locks.
+    void endLoop(const std::string& why, int level);
     // Makes the thread reading the bus look at the stop and idle flags. Locked.
     void interruptLoopLocked();
     // Gives up the name after an idle end, lets the calls finish as the end
@@ -674,13 +670,44 @@ std::string VxListener::Impl::publish(const VxListenerConfiguration& cfg, const 
 std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const VxBusChoice& choice,
                                     sdbus::IConnection& connection, DeliveryPool& pool,
                                     bool& idle) {
-    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0)
-        return std::string("cannot make the loop's wake-up descriptor: ") + std::strerror(errno);
+    // The readers' shared wait: the bus descriptor, armed for one wake-up at a time, and
+    // the wake-up descriptor, which once written stays readable so that every reader
+    // sees the end of the loop.
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int readers = ::epoll_create1(EPOLL_CLOEXEC);
+    auto closeAll = [&] {
+        if (wake >= 0) ::close(wake);
+        if (readers >= 0) ::close(readers);
+    };
+    if (wake < 0 || readers < 0) {
+        const std::string why = std::string("cannot set up the bus loop: ") + std::strerror(errno);
+        closeAll();
+        return why;
+    }
+    int busFd = -1;
+    try {
+        busFd = connection.getEventLoopPollData().fd;
+    } catch (const sdbus::Error& e) {
+        closeAll();
+        return std::string("the bus went away: ") + e.what();
+    }
+    epoll_event busEvent{};
+    busEvent.events = EPOLLIN | EPOLLONESHOT;
+    busEvent.data.fd = busFd;
+    epoll_event wakeEvent{};
+    wakeEvent.events = EPOLLIN;
+    wakeEvent.data.fd = wake;
+    if (::epoll_ctl(readers, EPOLL_CTL_ADD, busFd, &busEvent) != 0 ||
+        ::epoll_ctl(readers, EPOLL_CTL_ADD, wake, &wakeEvent) != 0) {
+        const std::string why = std::string("cannot set up the bus loop: ") + std::strerror(errno);
+        closeAll();
+        return why;
+    }
+
     bool loop = true;
     {
         std::lock_guard lock(mutex);
-        wakeFd = fd;
+        wakeFd = wake;
         loopFailure.clear();
         loop = !stopRequested;
         idleExpired = false;
@@ -699,7 +726,9 @@ std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const Vx
     if (loop) {
         listenerLog(kLogInfo, "serving " + cfg.endpoint.busName + " as " +
                                   connection.getUniqueName() + " on the " + choice.description);
-        if (pool.startLoop([this, &connection, &pool, fd] { return lead(connection, pool, fd); })) {
+        if (pool.startLoop([this, &connection, readers, busFd] {
+                return readBus(connection, readers, busFd);
+            })) {
             pool.waitLoopEnded();
             std::lock_guard lock(mutex);
             ended = loopFailure;
@@ -716,48 +745,54 @@ std::string VxListener::Impl::serve(const VxListenerConfiguration& cfg, const Vx
         idle = idleExpired && !stopRequested && ended.empty();
     }
     if (watchdog.joinable()) watchdog.join();
-    ::close(fd);
+    closeAll();
     return ended;
 }
 
-bool VxListener::Impl::lead(sdbus::IConnection& connection, DeliveryPool& pool, int fd) {
+bool VxListener::Impl::loopEnding() {
+    std::lock_guard lock(mutex);
+    return stopRequested || idleExpired || !loopFailure.empty();
+}
+
+void VxListener::Impl::endLoop(const std::string& why, int level) {
+    listenerLog(level, why);
+    std::lock_guard lock(mutex);
+    if (loopFailure.empty()) loopFailure = why;
+    interruptLoopLocked();
+}
+
+bool VxListener::Impl::readBus(sdbus::IConnection& connection, int readers, int busFd) {
     try {
-        for (;;) {
-            {
-                std::lock_guard lock(mutex);
-                if (stopRequested || idleExpired) return false;
-            }
-            if (connection.processPendingRequest()) {
-                if (pool.takeArrivals()) return true;
-                continue;
-            }
-            const auto data = connection.getEventLoopPollData();
-            pollfd fds[2] = {{data.fd, data.events, 0}, {fd, POLLIN, 0}};
-            if (::poll(fds, 2, data.getPollTimeout()) < 0 && errno != EINTR) {
-                const std::string why =
-                    std::string("cannot wait for the bus: ") + std::strerror(errno);
-                listenerLog(kLogError, why);
-                std::lock_guard lock(mutex);
-                loopFailure = why;
-                return false;
-            }
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
-            }
+        if (loopEnding()) return false;
+        epoll_event event{};
+        const int n =
+            ::epoll_wait(readers, &event, 1, connection.getEventLoopPollData().getPollTimeout());
+        if (n < 0) {
+            if (errno == EINTR) return true;
+            endLoop(std::string("cannot wait for the bus: ") + std::strerror(errno), kLogError);
+            return false;
         }
+        if (n == 1 && event.data.fd != busFd) return !loopEnding();
+        // Read until a call has been submitted, which this thread then runs; a further
+        // message wakes another reader once the descriptor is armed again.
+        tSubmittedHere = false;
+        while (connection.processPendingRequest()) {
+            if (tSubmittedHere) break;
+        }
+        epoll_event arm{};
+        arm.events =
+            static_cast<std::uint32_t>(connection.getEventLoopPollData().events) | EPOLLONESHOT;
+        arm.data.fd = busFd;
+        if (::epoll_ctl(readers, EPOLL_CTL_MOD, busFd, &arm) != 0) {
+            endLoop(std::string("cannot wait for the bus: ") + std::strerror(errno), kLogError);
+            return false;
+        }
+        return true;
     } catch (const sdbus::Error& e) {
-        const std::string why = std::string("the bus went away: ") + e.what();
-        listenerLog(kLogInfo, why);
-        std::lock_guard lock(mutex);
-        loopFailure = why;
+        endLoop(std::string("the bus went away: ") + e.what(), kLogInfo);
         return false;
     } catch (...) {
-        const std::string why =
-            "the bus loop failed: " + describeException(std::current_exception());
-        listenerLog(kLogError, why);
-        std::lock_guard lock(mutex);
-        loopFailure = why;
+        endLoop("the bus loop failed: " + describeException(std::current_exception()), kLogError);
         return false;
     }
 }

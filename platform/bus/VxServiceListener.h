@@ -172,9 +172,9 @@ class DA_EXPORT VxListener {
     static void setLogHandler(VxListenerLogHandler handler);
 
     // Connects to the bus, publishes the object, takes the well-known name and serves
-    // calls: the delivery threads take turns reading the bus, and the thread that reads
-    // a call runs it. The calling thread waits meanwhile. Returns when the bus goes away,
-    // when stop() is called, or at once when the bus or the name cannot be had (see
+    // calls: the delivery threads that run no call wait for the bus together, and the
+    // thread that reads a call runs it. The calling thread waits meanwhile. Returns when the bus
+    // goes away, when stop() is called, or at once when the bus or the name cannot be had (see
     // failureReason()).
     void resume();
     // Ends a running resume() from any thread (not from a signal handler); a later
