@@ -115,9 +115,19 @@ int main(int argc, char** argv) {
         VxPreferences prefs(work + "/prefs");
         prefs.setValue(VxNumber::numberWithUnsignedLongLong(5), "Server", kDomain);
         prefs.setValue(vxstr(server.baseURL()), "CustomServerURL", kDomain);
-        const std::vector<std::string> environment = {"DA_PREFERENCES_DIR=" + work + "/prefs",
-                                                      "DA_LOG_DIR=" + work + "/logs",
-                                                      "DA_LOG_CONSOLE_LEVEL=0"};
+        std::ofstream(work + "/answers.json") << "{\"SerialNumber\": \"BENCH0000042\"}\n";
+        const std::vector<std::string> environment = {
+            "DA_PREFERENCES_DIR=" + work + "/prefs", "DA_LOG_DIR=" + work + "/logs",
+            "DA_DEVICE_ANSWERS=" + work + "/answers.json", "DA_LOG_CONSOLE_LEVEL=0"};
+        // Words put before the library child's command (an absolute program path
+        // first): scripts/hot-layout.sh runs it under callgrind this way.
+        std::vector<std::string> libraryCommand;
+        if (const char* prefix = std::getenv("DA_FOOTPRINT_LIBRARY_PREFIX")) {
+            std::istringstream words(prefix);
+            for (std::string word; words >> word;) libraryCommand.push_back(word);
+        }
+        libraryCommand.insert(libraryCommand.end(),
+                              {DA_FOOTPRINT_LIBRARY, work, std::to_string(uploadMiB)});
 
         std::map<std::string, std::vector<long>> ours, plain;
         std::vector<std::string> mappings;
@@ -130,8 +140,7 @@ int main(int argc, char** argv) {
                 rc = 1;
                 break;
             }
-            ChildResult a =
-                spawnChild({DA_FOOTPRINT_LIBRARY, work, std::to_string(uploadMiB)}, environment);
+            ChildResult a = spawnChild(libraryCommand, environment);
             ChildResult b = spawnChild({DA_FOOTPRINT_PLAIN, server.baseURL() + "session"}, {});
             if (!a.ok || !b.ok) {
                 std::fprintf(stderr, "bench_footprint: a child failed (%s)\n",

@@ -6,6 +6,9 @@
 // which runs the reference server, so that the server's libraries are not
 // counted.
 //
+// The serial number comes from the device answers the parent wrote (as the
+// service reads it).
+//
 // Usage: bench_footprint_library WORK-DIR UPLOAD-MiB
 
 #include <algorithm>
@@ -19,6 +22,8 @@
 #include <vector>
 
 #include "Managers/DAConnectionManager.h"
+#include "platform/linux/VxDeviceAnswers.h"
+#include "platform/linux/VxPreferences.h"
 #include "support/Footprint.h"
 
 namespace {
@@ -66,7 +71,14 @@ int runChild(const std::string& workDir, long uploadMiB) {
     const auto atStart = residentByMapping();
     auto manager = DAConnectionManager::sharedInstance();
     bench::reportStage("setup");
-    const bool session = manager->sessionForSerialNumber(vxstr("BENCH0000042"));
+    // The call as the service makes it: the serial number from the device
+    // answers, the stored identifier from the preferences, then the session.
+    auto serial = vx_cast<VxString>(VxDeviceAnswers::shared().copyAnswer("SerialNumber"));
+    VxPreferences& prefs = VxPreferences::standard();
+    prefs.synchronize("com.tarvo.Diagnostics");
+    [[maybe_unused]] const auto stored =
+        prefs.copyValue("currentSessionID", "com.tarvo.Diagnostics");
+    const bool session = serial && manager->sessionForSerialNumber(serial);
     bench::reportStage("call");
     bool uploaded = true;
     if (uploadMiB > 0) {
