@@ -146,9 +146,11 @@ class DeliveryPool : public std::enable_shared_from_this<DeliveryPool> {
         std::unique_lock lock(mutex_);
         for (;;) {
             // A call runs here when a thread is free for it and, while the loop runs,
-            // another thread reads the bus meanwhile (or one can be started to).
+            // another thread reads the bus meanwhile (or one can be started to). With
+            // no other thread at all (none could be started), the call runs here
+            // rather than never; the bus is read again after it.
             if (!queue_.empty() && running_ < maxCalls_ &&
-                (!serving_ || readers_ > 0 || startThreadLocked())) {
+                (!serving_ || readers_ > 0 || startThreadLocked() || threads_ == 1)) {
                 auto task = std::move(queue_.front());
                 queue_.pop_front();
                 ++running_;
