@@ -420,7 +420,8 @@ struct VxListener::Impl : std::enable_shared_from_this<VxListener::Impl> {
     bool loopEnding();
     // Ends the loop for every reader, giving why. Locks.
     void endLoop(const std::string& why, int level);
-    // Makes the thread reading the bus look at the stop and idle flags. Locked.
+    // Wakes every reader to look at the stop and idle flags: the wake-up descriptor,
+    // once written, stays readable. Locked.
     void interruptLoopLocked();
     // Gives up the name after an idle end, lets the calls finish as the end
     // allows, forgets the clients and records how the run ended.
