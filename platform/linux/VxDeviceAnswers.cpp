@@ -16,6 +16,7 @@
 
 #include "platform/foundation/VxFileReading.h"
 #include "platform/foundation/VxJSON.h"
+#include "platform/linux/VxDirectoryWatchPrivate.h"
 #include "platform/linux/VxSystemLog.h"
 
 const char* const VxDiskUsageTotalDataCapacityKey = "TotalDataCapacity";
@@ -201,6 +202,17 @@ Id diskUsage() {
 
 }  // namespace
 
+namespace {
+
+// A watched answers file still gets a stat() this often (as the preferences).
+constexpr std::chrono::seconds kRestatInterval{1};
+
+}  // namespace
+
+VxDeviceAnswers::VxDeviceAnswers() : watch_(std::make_unique<VxDirectoryWatch>()) {}
+
+VxDeviceAnswers::~VxDeviceAnswers() = default;
+
 VxDeviceAnswers& VxDeviceAnswers::shared() {
     static VxDeviceAnswers* answers = new VxDeviceAnswers();
     return *answers;
@@ -248,6 +260,14 @@ Id VxDeviceAnswers::copySystemAnswer(std::string_view key) {
     return nullptr;
 }
 
+Id VxDeviceAnswers::answerFromOverrides(std::string_view key, bool* present) const {
+    if (!overrides_) return nullptr;
+    Id value = overrides_->objectForKey(key);
+    if (!value) return nullptr;
+    *present = true;
+    return vx::isNull(value) ? nullptr : value;
+}
+
 Id VxDeviceAnswers::copyOverride(std::string_view key, bool* present) {
     *present = false;
     const char* env = std::getenv("DA_DEVICE_ANSWERS");
@@ -255,6 +275,21 @@ Id VxDeviceAnswers::copyOverride(std::string_view key, bool* present) {
     if (path.empty()) return nullptr;
 
     std::lock_guard lock(mutex_);
+    // The mark is taken before the stat(): a change after it gives the
+    // directory a new mark, so the next question stats again. A change the
+    // watch cannot see (a parent directory renamed, a symbolic link's target
+    // rewritten elsewhere) is still noticed within the re-stat interval.
+    const auto slash = path.rfind('/');
+    const std::optional<std::uint64_t> mark =
+        watch_->look(slash == std::string::npos ? std::string(".")
+                     : slash == 0               ? std::string("/")
+                                                : path.substr(0, slash));
+    const auto checkedAt = std::chrono::steady_clock::now();
+    if (mark && *mark == directoryMark_ && path == path_ && state_ &&
+        checkedAt - statAt_ < kRestatInterval)
+        return answerFromOverrides(key, present);
+    directoryMark_ = mark.value_or(0);
+    statAt_ = checkedAt;
     FileState now;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
@@ -289,11 +324,7 @@ Id VxDeviceAnswers::copyOverride(std::string_view key, bool* present) {
             }
         }
     }
-    if (!overrides_) return nullptr;
-    Id value = overrides_->objectForKey(key);
-    if (!value) return nullptr;
-    *present = true;
-    return vx::isNull(value) ? nullptr : value;
+    return answerFromOverrides(key, present);
 }
 
 Id VxDeviceAnswers::copyAnswer(std::string_view questionKey) {

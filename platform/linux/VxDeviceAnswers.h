@@ -41,6 +41,9 @@
 //   DA_DATA_PARTITION  path whose file system is the data partition for
 //                      "DiskUsage" (default: the home directory).
 
+#include <chrono>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,9 +57,12 @@ DA_EXPORT extern const char* const VxDiskUsageTotalDataCapacityKey;   // "TotalD
 DA_EXPORT extern const char* const VxDiskUsageTotalDataAvailableKey;  // "TotalDataAvailable"
 DA_EXPORT extern const char* const VxDiskUsageTotalDiskCapacityKey;   // "TotalDiskCapacity"
 
+class VxDirectoryWatch;
+
 class DA_EXPORT VxDeviceAnswers {
   public:
-    VxDeviceAnswers() = default;
+    VxDeviceAnswers();
+    ~VxDeviceAnswers();
     VxDeviceAnswers(const VxDeviceAnswers&) = delete;
     VxDeviceAnswers& operator=(const VxDeviceAnswers&) = delete;
 
@@ -79,11 +85,17 @@ class DA_EXPORT VxDeviceAnswers {
         std::int64_t mtimeNs = 0;
         bool operator==(const FileState&) const = default;
     };
+    Id answerFromOverrides(std::string_view questionKey, bool* present) const;  // mutex_ held
     std::mutex mutex_;
     std::string path_;
     std::optional<FileState> state_;
     std::optional<FileState> reported_;
     VxDictionaryPtr overrides_;
+    // The answers file's directory is watched, so that an unchanged file is not
+    // stat()ed on every question (see VxDirectoryWatch).
+    std::unique_ptr<VxDirectoryWatch> watch_;
+    std::uint64_t directoryMark_ = 0;
+    std::chrono::steady_clock::time_point statAt_;
 };
 
 // Battery usage service: the times in seconds since the battery last stopped

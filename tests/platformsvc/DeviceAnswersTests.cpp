@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/linux/VxDeviceAnswers.h"
 #include "platformsvc/PlatformTestSupport.h"
@@ -116,6 +118,41 @@ TEST(DeviceAnswers, SystemAnswersFromTheTreeAndTheAnswersFileOverridesKeyByKey) 
     EXPECT_EQ(text(answers.copyAnswer("ProductType")), "Handheld X1");
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(psvc::countOccurrences(log, file), 1u) << log;
+}
+
+// The answers file's directory is watched so that an unchanged file is not
+// stat()ed for every question: changes there show at once, whatever way the
+// file is written; a change outside it (the target of a link) shows within
+// about a second.
+TEST(DeviceAnswers, ChangesShowAtOnceOrWithinASecondOutsideTheWatchedDirectory) {
+    psvc::TempDir dir;
+    std::filesystem::create_directories(dir / "answers");
+    std::filesystem::create_directories(dir / "elsewhere");
+    const std::string file = dir / "answers/answers.json";
+    psvc::ScopedEnv env("DA_DEVICE_ANSWERS", file);
+    VxDeviceAnswers answers;
+
+    psvc::writeFile(file, R"({"DeviceColor": "red"})");
+    EXPECT_EQ(text(answers.copyAnswer("DeviceColor")), "red");
+    psvc::writeFile(file, R"({"DeviceColor": "blue"})");  // rewritten in place
+    EXPECT_EQ(text(answers.copyAnswer("DeviceColor")), "blue");
+    psvc::writeFile(dir / "answers/next.json", R"({"DeviceColor": "green"})");
+    std::filesystem::rename(dir / "answers/next.json", file);  // replaced
+    EXPECT_EQ(text(answers.copyAnswer("DeviceColor")), "green");
+    std::filesystem::remove(file);
+    EXPECT_EQ(answers.copyAnswer("DeviceColor"), nullptr);
+
+    // Through a link into another directory: that directory is not watched.
+    const std::string target = dir / "elsewhere/real.json";
+    psvc::writeFile(target, R"({"DeviceColor": "black"})");
+    std::filesystem::create_symlink(target, file);
+    EXPECT_EQ(text(answers.copyAnswer("DeviceColor")), "black");
+    psvc::writeFile(target, R"({"DeviceColor": "white", "Extra": 1})");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (text(answers.copyAnswer("DeviceColor")) != "white" &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(text(answers.copyAnswer("DeviceColor")), "white");
 }
 
 TEST(DeviceAnswers, BatteryStateAndUsageTimes) {
