@@ -202,13 +202,6 @@ Id diskUsage() {
 
 }  // namespace
 
-namespace {
-
-// A watched answers file still gets a stat() this often (as the preferences).
-constexpr std::chrono::seconds kRestatInterval{1};
-
-}  // namespace
-
 VxDeviceAnswers::VxDeviceAnswers() : watch_(std::make_unique<VxDirectoryWatch>()) {}
 
 VxDeviceAnswers::~VxDeviceAnswers() = default;
@@ -286,7 +279,7 @@ Id VxDeviceAnswers::copyOverride(std::string_view key, bool* present) {
                                                 : path.substr(0, slash));
     const auto checkedAt = std::chrono::steady_clock::now();
     if (mark && *mark == directoryMark_ && path == path_ && state_ &&
-        checkedAt - statAt_ < kRestatInterval)
+        checkedAt - statAt_ < VxDirectoryWatch::kRestatInterval)
         return answerFromOverrides(key, present);
     directoryMark_ = mark.value_or(0);
     statAt_ = checkedAt;

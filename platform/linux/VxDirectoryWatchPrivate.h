@@ -21,6 +21,7 @@
 //
 // Not thread-safe: the owner serialises the calls.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,12 @@
 
 class VxDirectoryWatch {
   public:
+    // A file in a watched directory still gets a stat() this often: it bounds
+    // how long a change the watch cannot see (a parent directory renamed, a
+    // link's target rewritten elsewhere, a file changed on another machine of
+    // a network file system) goes unnoticed.
+    static constexpr std::chrono::seconds kRestatInterval{1};
+
     VxDirectoryWatch();
     ~VxDirectoryWatch();
     VxDirectoryWatch(const VxDirectoryWatch&) = delete;

@@ -82,11 +82,6 @@ int lockDomainFile(const std::string& lockPath, mode_t mode, VxErrorPtr* error) 
     return -1;
 }
 
-// A watched directory still gets a stat() of the file this often: it bounds
-// how long a change the watch cannot see (a parent directory renamed, a file
-// changed on another machine of a network file system) goes unnoticed.
-constexpr std::chrono::seconds kRestatInterval{1};
-
 bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length) {
     while (length > 0) {
         ssize_t n = ::write(fd, bytes, length);
@@ -200,7 +195,7 @@ bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
     const std::optional<std::uint64_t> mark = watch_->look(domain.directory);
     const auto checkedAt = std::chrono::steady_clock::now();
     if (mark && *mark == domain.directoryMark && domain.state && domain.values &&
-        checkedAt - domain.statAt < kRestatInterval)
+        checkedAt - domain.statAt < VxDirectoryWatch::kRestatInterval)
         return !domain.reported || *domain.reported != *domain.state;
     FileState now = statFile(path);
     domain.directoryMark = mark.value_or(0);
