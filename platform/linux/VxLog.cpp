@@ -261,7 +261,9 @@ int VxLogCustomFileLevel(std::string_view logName) {
     }
     if (settings->defaultsDomain.empty() || settings->defaultsKey.empty()) return kDefaultFileLevel;
     VxPreferences& prefs = VxPreferences::standard();
-    // Re-read on every line: an administrator's change shows at the next line.
+    // Asked on every line: an administrator's change shows in the lines that
+    // start a quarter of a millisecond after it (VxPreferences::kLineFreshness)
+    // and in every line after an explicit synchronize of the domain.
     auto level = prefs.synchronizedIntegerValue(settings->defaultsKey, settings->defaultsDomain);
     if (!level) return kDefaultFileLevel;
     if (*level < -1) return -1;

@@ -194,6 +194,7 @@ bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
     // directory a new mark, so the next call stats again.
     const std::optional<std::uint64_t> mark = watch_->look(domain.directory);
     const auto checkedAt = std::chrono::steady_clock::now();
+    domain.lookedAt = checkedAt;
     if (mark && *mark == domain.directoryMark && domain.state && domain.values &&
         checkedAt - domain.statAt < VxDirectoryWatch::kRestatInterval)
         return !domain.reported || *domain.reported != *domain.state;
@@ -335,8 +336,13 @@ std::optional<std::int64_t> VxPreferences::synchronizedIntegerValue(std::string_
     std::lock_guard lock(mutex_);
     const DomainFiles& files = resolvedFilesLocked(domain);
     if (files.path.empty()) return std::nullopt;
-    if (files.defaultsDomain) synchronizeLocked(files.defaults, *files.defaultsDomain);
-    synchronizeLocked(files.path, *files.pathDomain);
+    const auto now = std::chrono::steady_clock::now();
+    const auto stale = [&](const Domain& d) {
+        return !d.values || now - d.lookedAt >= kLineFreshness;
+    };
+    if (files.defaultsDomain && stale(*files.defaultsDomain))
+        synchronizeLocked(files.defaults, *files.defaultsDomain);
+    if (stale(*files.pathDomain)) synchronizeLocked(files.path, *files.pathDomain);
     return integerFrom(copyValueLocked(key, files));
 }
 

@@ -94,8 +94,14 @@ class DA_EXPORT VxPreferences {
     std::optional<std::int64_t> integerValue(std::string_view key, std::string_view domain);
     // The same after synchronizing the domain, in one step: for readers that
     // want the current value every time (a log level checked on every line).
+    // A domain synchronized less than kLineFreshness ago answers as it stands:
+    // a call writes several lines within microseconds, and each look at the
+    // directory watch is a system call. A change shows in every line that
+    // starts kLineFreshness after it, and at once after an explicit
+    // synchronize; this store's own writes show at once.
     std::optional<std::int64_t> synchronizedIntegerValue(std::string_view key,
                                                          std::string_view domain);
+    static constexpr std::chrono::microseconds kLineFreshness{250};
 
     // The whole domain as last synchronized (never absent).
     VxDictionaryPtr dictionaryForDomain(std::string_view domain);
@@ -119,6 +125,7 @@ class DA_EXPORT VxPreferences {
         std::optional<FileState> state;   // state of the file last read
         std::uint64_t directoryMark = 0;  // mark of its directory before that stat()
         std::chrono::steady_clock::time_point statAt;
+        std::chrono::steady_clock::time_point lookedAt;  // last synchronize
         VxDictionaryPtr values;
         std::optional<FileState> reported;  // state last reported as unreadable
     };

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/linux/VxLog.h"
 #include "platform/linux/VxPreferences.h"
@@ -91,6 +93,27 @@ TEST_F(LogTest, GateFollowsTheThreeLevels) {
     EXPECT_FALSE(VxLogRegisterCustomConfiguration({kLog}, {kLog, "other.domain", "OtherKey"}));
     setFileLevel(VxNumber::numberWithInt(5));
     EXPECT_EQ(VxLogCustomFileLevel(kLog), 5);
+}
+
+TEST_F(LogTest, GateSeesAnotherWritersChangeAfterASynchronizeOrWithinAnInstant) {
+    setFileLevel(VxNumber::numberWithInt(3));
+    EXPECT_FALSE(VxLogShouldLog(kLog, 7));
+    // Another writer of the same file (as another process would be).
+    VxPreferences other(dir_ / "prefs");
+
+    // The service synchronizes the domain when a call arrives: every line of
+    // the call sees what was written before it.
+    ASSERT_TRUE(other.setValue(VxNumber::numberWithInt(7), "DALogLevel", kDomain));
+    VxPreferences::standard().synchronize(kDomain);
+    EXPECT_TRUE(VxLogShouldLog(kLog, 7));
+
+    // Without one, the lines that start a moment later see it.
+    ASSERT_TRUE(other.setValue(VxNumber::numberWithInt(4), "DALogLevel", kDomain));
+    std::this_thread::sleep_for(VxPreferences::kLineFreshness + std::chrono::milliseconds(2));
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 4);
+    ASSERT_TRUE(other.setValue(nullptr, "DALogLevel", kDomain));
+    std::this_thread::sleep_for(VxPreferences::kLineFreshness + std::chrono::milliseconds(2));
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 3);  // unset: the default
 }
 
 TEST_F(LogTest, ArgumentsAreComputedOnlyWhenTheGateIsOpen) {
