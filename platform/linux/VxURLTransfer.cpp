@@ -55,6 +55,10 @@ struct Handles {
     CURLM* multi = nullptr;
 };
 
+// Idle connections kept for later exchanges, per share: one for each exchange
+// that usually runs at once.
+constexpr std::size_t kConnectionsKept = 8;
+
 class HandlePool {
   public:
     // A ready pair, or one with null members when libcurl cannot make one.
@@ -72,6 +76,12 @@ class HandlePool {
             destroy(h);
             return {};
         }
+        // An exchange that ends puts its connection back in the share's cache,
+        // which closes the oldest idle one beyond the limit of the multi handle
+        // it ran in; libcurl's default limit, four per easy handle in that
+        // multi handle, would have concurrent exchanges close and reopen
+        // connections all the time.
+        curl_multi_setopt(h.multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kConnectionsKept));
         return h;
     }
 
@@ -101,8 +111,9 @@ class HandlePool {
         if (h.multi) curl_multi_cleanup(h.multi);
     }
 
-    // As many as exchanges usually run at once; more are made when needed.
-    static constexpr std::size_t kKept = 4;
+    // As many as exchanges usually run at once (the service runs up to eight
+    // calls side by side); more are made when needed.
+    static constexpr std::size_t kKept = 8;
     std::mutex mutex_;
     std::vector<Handles> idle_;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -367,6 +368,33 @@ TEST(URLSession, ConsecutiveRequestsReuseOneConnection) {
     auto seen = server.seen();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].remotePort, seen[1].remotePort);
+}
+
+// Exchanges that run side by side keep their connections for the next ones: a
+// burst of concurrent requests does not close and reopen connections.
+TEST(URLSession, ConcurrentExchangesKeepTheirConnections) {
+    TestServer server;  // serves eight connections at once
+    constexpr int kThreads = 6, kRounds = 4;
+    std::barrier round(kThreads);
+    std::atomic<int> answered{0};
+    const std::uint64_t before = VxURLSession::connectionsOpened();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&] {
+            for (int r = 0; r < kRounds; ++r) {
+                round.arrive_and_wait();  // the round's requests start together
+                auto post = request(server.url("/echo"));
+                post->setHTTPShouldHandleCookies(false);
+                post->setHTTPMethod("POST");
+                post->setHTTPBody(VxData::dataWithString("x"));
+                if (VxURLSession::sendSynchronousRequest(post, nullptr, nullptr)) ++answered;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), kThreads * kRounds);
+    // At most one connection for each request of a round, opened once.
+    EXPECT_LE(VxURLSession::connectionsOpened() - before, static_cast<std::uint64_t>(kThreads));
 }
 
 // Transfers reuse libcurl's handles: nothing of one exchange may reach the next,
