@@ -192,8 +192,10 @@ VxDictionaryPtr VxPreferences::readFile(const std::string& path, std::string* pr
 bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
     // The mark is taken before the stat(): a change after it gives the
     // directory a new mark, so the next call stats again.
-    const std::optional<std::uint64_t> mark = watch_->look(domain.directory);
+    // The time is taken before the look, so that a change during it counts as
+    // newer than the look.
     const auto checkedAt = std::chrono::steady_clock::now();
+    const std::optional<std::uint64_t> mark = watch_->look(domain.directory);
     domain.lookedAt = checkedAt;
     if (mark && *mark == domain.directoryMark && domain.state && domain.values &&
         checkedAt - domain.statAt < VxDirectoryWatch::kRestatInterval)
