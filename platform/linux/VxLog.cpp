@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -106,6 +107,8 @@ struct LogState {
     // Shared, so that a line's level check takes a reference rather than
     // copying the texts.
     std::map<std::string, std::shared_ptr<const VxLogSettings>, std::less<>> registrations;
+    // Moves whenever the registrations change (under the mutex).
+    std::atomic<std::uint64_t> registrationCount{0};
     std::string directory;
     std::atomic<int> maximumLevel{kDefaultMaximumLevel};
     std::atomic<int> consoleLevel{kDefaultConsoleLevel};
@@ -233,6 +236,7 @@ bool VxLogRegisterCustomConfiguration(const std::vector<std::string>& names,
             s.registrations.emplace(name, std::make_shared<const VxLogSettings>(std::move(entry)))
                 .second;
     }
+    if (added) s.registrationCount.fetch_add(1, std::memory_order_release);
     return added;
 }
 
@@ -250,25 +254,78 @@ int VxLogCustomConsoleLevel(std::string_view) {
     return state().consoleLevel.load();
 }
 
-int VxLogCustomFileLevel(std::string_view logName) {
-    LogState& s = state();
-    std::shared_ptr<const VxLogSettings> settings;
-    {
-        std::lock_guard lock(s.mutex);
-        auto it = s.registrations.find(logName);
-        if (it == s.registrations.end()) return kDefaultFileLevel;
-        settings = it->second;
-    }
-    if (settings->defaultsDomain.empty() || settings->defaultsKey.empty()) return kDefaultFileLevel;
-    VxPreferences& prefs = VxPreferences::standard();
-    // Asked on every line: an administrator's change shows in the lines that
-    // start a quarter of a millisecond after it (VxPreferences::kLineFreshness)
-    // and in every line after an explicit synchronize of the domain.
-    auto level = prefs.synchronizedIntegerValue(settings->defaultsKey, settings->defaultsDomain);
+namespace {
+
+int clampedFileLevel(std::optional<std::int64_t> level) {
     if (!level) return kDefaultFileLevel;
     if (*level < -1) return -1;
     if (*level > 100) return 100;
     return static_cast<int>(*level);
+}
+
+// The file level this thread last learned for one log, and what it rests on.
+// The lines of one call ask within microseconds of each other; while nothing it
+// rests on has moved, the answer is the one the preferences would give again,
+// without taking the log's or the store's lock.
+struct FileLevelMemo {
+    std::string logName;
+    int level = kDefaultFileLevel;
+    bool known = false;
+    std::uint64_t registrationCount = 0;
+    std::uint64_t preferencesCount = 0;
+    std::chrono::steady_clock::time_point until;
+    VxDirectories::EnvironmentStamp environment;
+};
+
+// Lines written from destructors after the thread's memo is gone (at thread or
+// process exit) take the long way.
+thread_local bool tFileLevelGone = false;
+struct FileLevelSlot {
+    FileLevelMemo memo;
+    ~FileLevelSlot() { tFileLevelGone = true; }
+};
+thread_local FileLevelSlot tFileLevel;
+
+}  // namespace
+
+int VxLogCustomFileLevel(std::string_view logName) {
+    LogState& s = state();
+    VxPreferences& prefs = VxPreferences::standard();
+    FileLevelMemo* memo = tFileLevelGone ? nullptr : &tFileLevel.memo;
+    const std::uint64_t registrations = s.registrationCount.load(std::memory_order_acquire);
+    if (memo && memo->known && memo->logName == logName &&
+        memo->registrationCount == registrations &&
+        memo->preferencesCount == prefs.changeCount() &&
+        std::chrono::steady_clock::now() < memo->until && memo->environment.current())
+        return memo->level;
+
+    std::shared_ptr<const VxLogSettings> settings;
+    {
+        std::lock_guard lock(s.mutex);
+        auto it = s.registrations.find(logName);
+        if (it != s.registrations.end()) settings = it->second;
+    }
+    VxPreferences::Freshness freshness{prefs.changeCount(),
+                                       std::chrono::steady_clock::time_point::max()};
+    int level = kDefaultFileLevel;
+    if (settings && !settings->defaultsDomain.empty() && !settings->defaultsKey.empty()) {
+        // Asked on every line: an administrator's change shows in the lines
+        // that start a quarter of a millisecond after it
+        // (VxPreferences::kLineFreshness) and in every line after an explicit
+        // synchronize of the domain.
+        level = clampedFileLevel(prefs.synchronizedIntegerValue(
+            settings->defaultsKey, settings->defaultsDomain, &freshness));
+    }
+    if (memo) {
+        memo->logName.assign(logName);
+        memo->level = level;
+        memo->registrationCount = registrations;
+        memo->preferencesCount = freshness.changeCount;
+        memo->until = freshness.until;
+        if (!memo->environment.current()) memo->environment.take();
+        memo->known = true;
+    }
+    return level;
 }
 
 bool VxLogShouldLog(std::string_view logName, int level) {
@@ -344,4 +401,5 @@ void VxLogResetRegistrationsForTesting() {
     LogState& s = state();
     std::lock_guard lock(s.mutex);
     s.registrations.clear();
+    s.registrationCount.fetch_add(1, std::memory_order_release);
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -210,6 +211,7 @@ bool VxPreferences::synchronizeLocked(const std::string& path, Domain& domain) {
     VxDictionaryPtr values = now.exists ? readFile(path, &problem, &missing) : nullptr;
     if (!now.exists) missing = true;
     domain.state = now;
+    changeCount_.fetch_add(1, std::memory_order_release);
     if (values) {
         domain.values = values;
         domain.reported.reset();
@@ -239,6 +241,7 @@ const VxPreferences::DomainFiles& VxPreferences::resolvedFilesLocked(std::string
     if (!fixedDirectory_ && !resolvedStamp_.current()) {
         resolved_.clear();
         resolvedStamp_.take();
+        changeCount_.fetch_add(1, std::memory_order_release);
     }
     if (auto it = resolved_.find(domain); it != resolved_.end()) return it->second;
     DomainFiles files = filesForDomain(domain);
@@ -334,10 +337,16 @@ std::optional<std::int64_t> VxPreferences::integerValue(std::string_view key,
 }
 
 std::optional<std::int64_t> VxPreferences::synchronizedIntegerValue(std::string_view key,
-                                                                    std::string_view domain) {
+                                                                    std::string_view domain,
+                                                                    Freshness* freshness) {
     std::lock_guard lock(mutex_);
     const DomainFiles& files = resolvedFilesLocked(domain);
-    if (files.path.empty()) return std::nullopt;
+    if (files.path.empty()) {
+        if (freshness)
+            *freshness = {changeCount_.load(std::memory_order_relaxed),
+                          std::chrono::steady_clock::time_point::max()};
+        return std::nullopt;
+    }
     const auto now = std::chrono::steady_clock::now();
     const auto stale = [&](const Domain& d) {
         return !d.values || now - d.lookedAt >= kLineFreshness;
@@ -345,7 +354,14 @@ std::optional<std::int64_t> VxPreferences::synchronizedIntegerValue(std::string_
     if (files.defaultsDomain && stale(*files.defaultsDomain))
         synchronizeLocked(files.defaults, *files.defaultsDomain);
     if (stale(*files.pathDomain)) synchronizeLocked(files.path, *files.pathDomain);
-    return integerFrom(copyValueLocked(key, files));
+    std::optional<std::int64_t> answer = integerFrom(copyValueLocked(key, files));
+    if (freshness) {
+        // The next call answers as it stands until the older look expires.
+        auto lookedAt = files.pathDomain->lookedAt;
+        if (files.defaultsDomain) lookedAt = std::min(lookedAt, files.defaultsDomain->lookedAt);
+        *freshness = {changeCount_.load(std::memory_order_relaxed), lookedAt + kLineFreshness};
+    }
+    return answer;
 }
 
 std::optional<std::int64_t> VxPreferences::integerFrom(const Id& value) {
@@ -442,6 +458,7 @@ bool VxPreferences::setValue(const Id& value, std::string_view key, std::string_
         d.values = std::static_pointer_cast<VxDictionary>(updated->copy());
         d.state = statFile(path);
         d.reported.reset();
+        changeCount_.fetch_add(1, std::memory_order_release);
         vxSetError(error, nullptr);
     }
     return ok;

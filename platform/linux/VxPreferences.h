@@ -36,6 +36,7 @@
 // Values keep their JSON kinds: texts, numbers (booleans included), arrays,
 // dictionaries and the null marker.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -99,9 +100,26 @@ class DA_EXPORT VxPreferences {
     // directory watch is a system call. A change shows in every line that
     // starts kLineFreshness after it, and at once after an explicit
     // synchronize; this store's own writes show at once.
+    //
+    // `freshness`, when given, says how long the same question would get the
+    // same answer: until the store's changeCount() moves, the environment
+    // changes (see VxDirectories::EnvironmentStamp) or `until` passes,
+    // whichever comes first. A reader may keep the answer that long instead
+    // of asking again.
+    struct Freshness {
+        std::uint64_t changeCount = 0;
+        std::chrono::steady_clock::time_point until;
+    };
     std::optional<std::int64_t> synchronizedIntegerValue(std::string_view key,
-                                                         std::string_view domain);
+                                                         std::string_view domain,
+                                                         Freshness* freshness = nullptr);
     static constexpr std::chrono::microseconds kLineFreshness{250};
+
+    // Moves whenever an answer of this store may have changed: a file re-read,
+    // a value written, the directories resolved again.
+    std::uint64_t changeCount() const noexcept {
+        return changeCount_.load(std::memory_order_acquire);
+    }
 
     // The whole domain as last synchronized (never absent).
     VxDictionaryPtr dictionaryForDomain(std::string_view domain);
@@ -158,4 +176,5 @@ class DA_EXPORT VxPreferences {
     std::map<std::string, Domain, std::less<>> domains_;        // keyed by file path; never erased
     VxDirectories::EnvironmentStamp resolvedStamp_;             // guarded by mutex_
     std::map<std::string, DomainFiles, std::less<>> resolved_;  // by domain; guarded by mutex_
+    std::atomic<std::uint64_t> changeCount_{0};                 // moved under mutex_
 };

@@ -116,6 +116,38 @@ TEST_F(LogTest, GateSeesAnotherWritersChangeAfterASynchronizeOrWithinAnInstant) 
     EXPECT_EQ(VxLogCustomFileLevel(kLog), 3);  // unset: the default
 }
 
+// Lines a moment apart may reuse what the last one learned, but never past a
+// change of what it rests on: the environment, this process's writes, the
+// registrations. Each step asks again at once, well inside the line window.
+TEST_F(LogTest, GateAnswersAtOnceAfterWhatItRestsOnChanges) {
+    const std::string elsewhere = dir_ / "elsewhere";
+    VxPreferences other(elsewhere);
+    ASSERT_TRUE(other.setValue(VxNumber::numberWithInt(2), "DALogLevel", kDomain));
+    ASSERT_TRUE(other.setValue(VxNumber::numberWithInt(6), "OtherKey", kDomain));
+    setFileLevel(VxNumber::numberWithInt(7));
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 7);
+
+    {
+        psvc::ScopedEnv moved{"DA_PREFERENCES_DIR", elsewhere};
+        EXPECT_EQ(VxLogCustomFileLevel(kLog), 2);
+    }
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 7);
+
+    std::thread writer([this] { setFileLevel(VxNumber::numberWithInt(5)); });
+    writer.join();
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 5);
+
+    VxLogResetRegistrationsForTesting();
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 3);  // not registered: the default
+    psvc::ScopedEnv moved{"DA_PREFERENCES_DIR", elsewhere};
+    VxLogRegisterCustomConfiguration({kLog}, {kLog, kDomain, "OtherKey"});
+    EXPECT_EQ(VxLogCustomFileLevel(kLog), 6);
+
+    // Another thread's memory of the level does not leak into this one's.
+    std::thread reader([] { EXPECT_EQ(VxLogCustomFileLevel(kLog), 6); });
+    reader.join();
+}
+
 TEST_F(LogTest, ArgumentsAreComputedOnlyWhenTheGateIsOpen) {
     std::atomic<int> descriptions{0};
     auto counted = std::make_shared<CountingObject>(descriptions);

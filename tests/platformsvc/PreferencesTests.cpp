@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "platform/linux/VxPreferences.h"
@@ -218,6 +219,52 @@ TEST(Preferences, ChangesInAWatchedDirectoryShowAtTheNextSynchronize) {
     psvc::writeFile(file, R"({"currentSessionID":"e"})");
     ASSERT_TRUE(succeeded(inChild([&] { return current() == "e"; })));
     EXPECT_EQ(current(), "e");
+}
+
+// Readers keep an answer while changeCount() stands still (the log gate does):
+// it must move with every change an answer can show, and only then.
+TEST(Preferences, ChangeCountMovesWithEveryChangeAnAnswerCanShow) {
+    psvc::TempDir dir;
+    const std::string folder = dir.path() + "/prefs";
+    const std::string file = folder + "/" + kDomain + ".json";
+    VxPreferences prefs(folder);
+    ASSERT_TRUE(prefs.setValue(VxNumber::numberWithInt(5), "level", kDomain));
+    VxPreferences::Freshness fresh;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(prefs.synchronizedIntegerValue("level", kDomain, &fresh), 5);
+    EXPECT_EQ(fresh.changeCount, prefs.changeCount());
+    EXPECT_GT(fresh.until, before);
+    EXPECT_LE(fresh.until,
+              std::chrono::steady_clock::now() + VxPreferences::kLineFreshness);
+
+    // Nothing changed: the count stands, so kept answers stay good.
+    std::uint64_t count = prefs.changeCount();
+    prefs.synchronize(kDomain);
+    EXPECT_EQ(prefs.synchronizedIntegerValue("level", kDomain), 5);
+    EXPECT_EQ(prefs.changeCount(), count);
+
+    // Another writer's change moves it at the synchronize that reads it.
+    psvc::writeFile(file, R"({"level":6})");
+    prefs.synchronize(kDomain);
+    EXPECT_GT(prefs.changeCount(), count);
+    count = prefs.changeCount();
+    EXPECT_EQ(prefs.synchronizedIntegerValue("level", kDomain, &fresh), 6);
+    EXPECT_EQ(fresh.changeCount, count);
+
+    // This store's own write moves it at once.
+    ASSERT_TRUE(prefs.setValue(VxNumber::numberWithInt(7), "level", kDomain));
+    EXPECT_GT(prefs.changeCount(), count);
+
+    // So does the process-wide store resolving its directory again.
+    VxPreferences& standard = VxPreferences::standard();
+    {
+        psvc::ScopedEnv at{"DA_PREFERENCES_DIR", folder};
+        EXPECT_EQ(standard.synchronizedIntegerValue("level", kDomain), 7);
+    }
+    count = standard.changeCount();
+    psvc::ScopedEnv away{"DA_PREFERENCES_DIR", dir.path() + "/other"};
+    EXPECT_EQ(standard.synchronizedIntegerValue("level", kDomain), std::nullopt);
+    EXPECT_GT(standard.changeCount(), count);
 }
 
 }  // namespace
