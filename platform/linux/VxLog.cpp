@@ -294,8 +294,7 @@ int VxLogCustomFileLevel(std::string_view logName) {
     FileLevelMemo* memo = tFileLevelGone ? nullptr : &tFileLevel.memo;
     const std::uint64_t registrations = s.registrationCount.load(std::memory_order_acquire);
     if (memo && memo->known && memo->logName == logName &&
-        memo->registrationCount == registrations &&
-        memo->preferencesCount == prefs.changeCount() &&
+        memo->registrationCount == registrations && memo->preferencesCount == prefs.changeCount() &&
         std::chrono::steady_clock::now() < memo->until && memo->environment.current())
         return memo->level;
 

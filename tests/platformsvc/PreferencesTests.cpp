@@ -234,8 +234,7 @@ TEST(Preferences, ChangeCountMovesWithEveryChangeAnAnswerCanShow) {
     EXPECT_EQ(prefs.synchronizedIntegerValue("level", kDomain, &fresh), 5);
     EXPECT_EQ(fresh.changeCount, prefs.changeCount());
     EXPECT_GT(fresh.until, before);
-    EXPECT_LE(fresh.until,
-              std::chrono::steady_clock::now() + VxPreferences::kLineFreshness);
+    EXPECT_LE(fresh.until, std::chrono::steady_clock::now() + VxPreferences::kLineFreshness);
 
     // Nothing changed: the count stands, so kept answers stay good.
     std::uint64_t count = prefs.changeCount();
