@@ -123,7 +123,8 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     Id name(string_t& text) {
         if (text.size() > kSharedNameLength) return VxString::make(std::move(text));
         const std::size_t hash = std::hash<std::string_view>()(text);
-        if (names_.empty()) names_.resize(64);
+        // Small to start with: most replies name a handful of keys.
+        if (names_.empty()) names_.resize(8);
         std::size_t p = hash & (names_.size() - 1);
         for (; names_[p].second; p = (p + 1) & (names_.size() - 1)) {
             if (names_[p].first == hash && names_[p].second->str() == text) return names_[p].second;

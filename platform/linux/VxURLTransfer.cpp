@@ -542,7 +542,7 @@ VxErrorPtr checkRequest(const VxURLRequestPtr& request, const VxURLPtr& url,
     if (!scheme ||
         !(equalsIgnoringCase(scheme->str(), "http") || equalsIgnoringCase(scheme->str(), "https")))
         return urlError(VxURLErrorUnsupportedURL, "Only http and https URLs can be loaded.", url);
-    if (!url->host() || url->host()->empty())
+    if (VxStringPtr host = url->host(); !host || host->empty())
         return urlError(VxURLErrorBadURL, "The URL has no host.", url);
     method = request->HTTPMethod().empty() ? "GET" : request->HTTPMethod();
     if (!isToken(method))

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
@@ -6,6 +8,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/foundation/VxCrypto.h"
 #include "platform/linux/VxSystem.h"
@@ -84,6 +87,36 @@ TEST(System, UUIDsAreCanonicalAndDistinct) {
         seen.insert(u);
     }
     EXPECT_EQ(seen.size(), 100u);
+
+    // Threads, and a child of fork() next to its parent, never draw the same
+    // identifier: the random bytes are fetched in batches that each may hand
+    // out once only.
+    std::vector<std::vector<std::string>> drawn(4);
+    std::vector<std::thread> threads;
+    for (auto& list : drawn)
+        threads.emplace_back([&list] {
+            for (int i = 0; i < 50; ++i) list.push_back(VxUUIDString());
+        });
+    for (auto& t : threads) t.join();
+    for (const auto& list : drawn) seen.insert(list.begin(), list.end());
+    EXPECT_EQ(seen.size(), 300u);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string u = VxUUIDString();
+        _exit(write(fds[1], u.data(), u.size()) == static_cast<ssize_t>(u.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    char buffer[64] = {};
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(n, 36);
+    EXPECT_NE(std::string(buffer, 36), VxUUIDString());
 }
 
 TEST(System, TransliterationWithICU) {
