@@ -100,15 +100,17 @@ VxStringPtr DAUtilities::uuidHashFromString(const VxStringPtr& serialNumber) con
     const std::vector<std::size_t> at = characterOffsets(serial, 12);
     if (at.size() < 13) return nullptr;
     const std::string uuid = VxUUIDString();
-    const std::vector<std::string> groups = split(uuid, '-');
-    if (groups.size() < 5) return nullptr;
+    // The canonical text: groups of 8, 4, 4, 4 and 12 digits at fixed places.
+    if (uuid.size() != 36) return nullptr;
+    const std::string_view u(uuid);
+    const std::string_view groups[] = {u.substr(0, 8), u.substr(9, 4), u.substr(14, 4),
+                                       u.substr(19, 4), u.substr(24, 12)};
     // Characters 3k to 3k+2 of the serial number.
     auto slice = [&](std::size_t k) { return serial.substr(at[3 * k], at[3 * k + 3] - at[3 * k]); };
     std::string out;
     out.reserve(uuid.size() + serial.size() + 4);
     for (std::string_view piece :
-         {std::string_view(groups[0]), slice(2), std::string_view(groups[1]), slice(0),
-          std::string_view(groups[2]), slice(3), std::string_view(groups[3]), slice(1)}) {
+         {groups[0], slice(2), groups[1], slice(0), groups[2], slice(3), groups[3], slice(1)}) {
         out += piece;
         out += '-';
     }
