@@ -88,6 +88,14 @@ TEST(ServiceLifecycle, RequestsAgainstASilentServerRunSideBySide) {
     }
 }
 
+// A sanitizer build runs several times slower, its exit included; under a full
+// suite's load it may need more than the second a release build is held to.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kExitBound = 3s;
+#else
+constexpr auto kExitBound = 1s;
+#endif
+
 TEST(ServiceLifecycle, TerminationEndsTheServiceWithinASecond) {
     SilentServer silent;
     ASSERT_TRUE(silent.ok());
@@ -107,12 +115,12 @@ TEST(ServiceLifecycle, TerminationEndsTheServiceWithinASecond) {
         }
         const auto start = Clock::now();
         ASSERT_EQ(::kill(pid, SIGTERM), 0);
-        EXPECT_TRUE(within(1s, [&] { return svc::processGone(pid); }));
+        EXPECT_TRUE(within(kExitBound, [&] { return svc::processGone(pid); }));
         if (busy) {
             ASSERT_EQ(pending.wait_for(2s), std::future_status::ready);
             EXPECT_FALSE(pending.get().ok);
         }
-        EXPECT_LT(Clock::now() - start, 3s);
+        EXPECT_LT(Clock::now() - start, kExitBound + 2s);
     }
 }
 
