@@ -46,8 +46,6 @@ bool randomBytes(unsigned char* out, std::size_t count) {
         batch.used = 0;
     }
     std::memcpy(out, batch.bytes + batch.used, count);
-    // Handed out once only.
-    std::memset(batch.bytes + batch.used, 0, count);
     batch.used += count;
     return true;
 }
