@@ -11,6 +11,12 @@ endforeach()
 file(STRINGS "${ORDER}" _sections)
 set(_wanted "")
 foreach(_s ${_sections})
+  # The part of a function moved out as unlikely, in .text.unlikely.NAME, is the
+  # symbol NAME.cold.
+  if(_s MATCHES "^\\.text\\.unlikely\\.(.+)$")
+    list(APPEND _wanted "${CMAKE_MATCH_1}.cold")
+    continue()
+  endif()
   string(REGEX REPLACE "^\\.text\\.(startup\\.)?" "" _name "${_s}")
   list(APPEND _wanted "${_name}")
 endforeach()
