@@ -2,20 +2,27 @@
 // diagnosticsd -> reference server and back) against the floor it stands on:
 // a raw sd-bus call to an echo service that answers at once plus a plain
 // keep-alive libcurl POST of the same JSON body to the same server. All are
-// timed per iteration, alternately, in the same run; the figures printed are
-// the ratios of the medians and 99th percentiles.
+// timed per iteration, in the same run and in an order drawn anew for each
+// iteration; the figures printed are the ratios of the medians and 99th
+// percentiles.
 //
 // A further line shows the bus hop alone through the service listener: a raw
 // sd-bus call to the listener's echo service (tests/bus/echo_service) against
-// the same call to the raw sd-bus echo service.
+// the same call to the raw sd-bus echo service. The last shows the floor of any
+// service that POSTs before it answers: a minimal service on the raw sd-bus C
+// API that makes the same POST with one kept libcurl handle
+// (bench/support/ColdStartAnchor.cpp), against the same anchor.
 //
 // Usage: bench_availability [iterations] (default 300, after 50 warm-up calls
 // of each).
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,6 +33,7 @@ namespace {
 
 constexpr int kWarmUp = 50;
 constexpr const char* kListenerEchoName = "com.tarvo.Diagnostics.BenchListenerEcho";
+constexpr const char* kPostingName = "com.tarvo.Diagnostics.BenchPostingService";
 
 struct Series {
     const char* label;
@@ -57,11 +65,23 @@ int main(int argc, char** argv) {
                                                DA_BUS_ECHO_SERVICE),
             &problem);
         if (!listenerEcho) std::fprintf(stderr, "bench_availability: %s\n", problem.c_str());
+        const std::string bodyFile = setup.bus().directory() + "/availability-body.json";
+        std::ofstream(bodyFile, std::ios::binary) << setup.sessionBody();
+        const bool posting =
+            setup.bus().installService(kPostingName,
+                                       PrivateBus::commandWithEnvironment(
+                                           {{"BENCH_POST_URL", setup.sessionURL()},
+                                            {"BENCH_POST_BODY_FILE", bodyFile},
+                                            {"BENCH_POST_KEEP", "1"}},
+                                           std::string(DA_COLD_START_ANCHOR) + " " + kPostingName),
+                                       &problem);
+        if (!posting) std::fprintf(stderr, "bench_availability: %s\n", problem.c_str());
 
         bench::PlainPost plain(setup.sessionURL(), setup.sessionBody());
         bench::RawEchoService rawEcho(setup.busAddress());
         bench::RawBusCaller rawCaller(setup.busAddress(), bench::RawEchoService::kBusName);
         bench::RawBusCaller listenerCaller(setup.busAddress(), kListenerEchoName);
+        bench::RawBusCaller postingCaller(setup.busAddress(), kPostingName);
         VxServiceClient client(setup.busAddress());
         if (!rawEcho.ok() || !rawCaller.ok()) {
             std::fprintf(stderr, "bench_availability: the raw echo service did not start\n");
@@ -78,9 +98,15 @@ int main(int argc, char** argv) {
             {"plain libcurl POST", [&] { return plain.post(); }, {}},
             {"raw sd-bus echo call", [&] { return rawCaller.call(); }, {}},
         };
+        // Optional series keep their places, so that the printing below finds them.
+        const std::size_t listenerAt = series.size();
         if (listenerEcho)
             series.push_back(
                 {"raw call to the listener's echo", [&] { return listenerCaller.call(); }, {}});
+        const std::size_t postingAt = series.size();
+        if (posting)
+            series.push_back(
+                {"minimal service that POSTs", [&] { return postingCaller.call(); }, {}});
         for (int i = 0; i < kWarmUp; ++i) {
             for (Series& s : series) {
                 if (!s.run()) {
@@ -90,8 +116,16 @@ int main(int argc, char** argv) {
             }
         }
         for (Series& s : series) s.micros.reserve(iterations);
+        // Each iteration runs the series in a new order: a call costs less right
+        // after another one that woke the same processes, so a fixed order would
+        // favour whichever series follows its like.
+        std::vector<std::size_t> order(series.size());
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::mt19937 shuffle(20261208);
         for (int i = 0; i < iterations && rc == 0; ++i) {
-            for (Series& s : series) {
+            std::shuffle(order.begin(), order.end(), shuffle);
+            for (std::size_t k : order) {
+                Series& s = series[k];
                 const auto start = bench::Clock::now();
                 const bool ok = s.run();
                 s.micros.push_back(bench::microsecondsSince(start));
@@ -116,7 +150,15 @@ int main(int argc, char** argv) {
                         p(0, 0.99) / (p(1, 0.99) + p(2, 0.99)));
             if (listenerEcho)
                 std::printf("  %-36s p50 %9.2f      p99 %9.2f\n", "ratio listener echo / raw echo",
-                            p(3, 0.5) / p(2, 0.5), p(3, 0.99) / p(2, 0.99));
+                            p(listenerAt, 0.5) / p(2, 0.5), p(listenerAt, 0.99) / p(2, 0.99));
+            if (posting) {
+                std::printf("  %-36s p50 %9.2f      p99 %9.2f\n",
+                            "ratio minimal / (raw echo + POST)",
+                            p(postingAt, 0.5) / (p(1, 0.5) + p(2, 0.5)),
+                            p(postingAt, 0.99) / (p(1, 0.99) + p(2, 0.99)));
+                std::printf("  %-36s p50 %9.2f      p99 %9.2f\n", "ratio bus / minimal service",
+                            p(0, 0.5) / p(postingAt, 0.5), p(0, 0.99) / p(postingAt, 0.99));
+            }
         }
     }
     curl_global_cleanup();

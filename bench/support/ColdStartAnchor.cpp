@@ -2,8 +2,11 @@
 // the bus starts on demand like diagnosticsd. It owns the bus name given as its
 // first argument and answers checkAvailabilityWithReply with one text after one
 // plain libcurl POST (a fresh handle, the service's headers) of the body in the
-// file BENCH_POST_BODY_FILE to BENCH_POST_URL. Built with BENCH_ECHO_ONLY it
-// answers at once and does not link libcurl. It runs until it is stopped.
+// file BENCH_POST_BODY_FILE to BENCH_POST_URL. With BENCH_POST_KEEP=1 it keeps
+// its handle, and so its connection, from one call to the next: the least any
+// service that POSTs before it answers does on a warm call. Built with
+// BENCH_ECHO_ONLY it answers at once and does not link libcurl. It runs until
+// it is stopped.
 
 #ifndef BENCH_ECHO_ONLY
 #include <curl/curl.h>
@@ -32,24 +35,36 @@ size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
+bool gKeep = false;
+CURL* gKept = nullptr;
+curl_slist* gKeptHeaders = nullptr;
+
 bool postOnce() {
-    CURL* curl = curl_easy_init();
-    if (!curl) return false;
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/json; charset=utf-8");
-    headers = curl_slist_append(headers, "Accept: application/json");
-    headers = curl_slist_append(headers, "Accept-Language: en");
-    curl_easy_setopt(curl, CURLOPT_URL, gURL.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, gBody.c_str());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(gBody.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    CURL* curl = gKept;
+    curl_slist* headers = gKeptHeaders;
+    if (!curl) {
+        curl = curl_easy_init();
+        if (!curl) return false;
+        headers = curl_slist_append(headers, "Content-Type: application/json; charset=utf-8");
+        headers = curl_slist_append(headers, "Accept: application/json");
+        headers = curl_slist_append(headers, "Accept-Language: en");
+        curl_easy_setopt(curl, CURLOPT_URL, gURL.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, gBody.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(gBody.size()));
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    }
     long status = 0;
     const bool ok = curl_easy_perform(curl) == CURLE_OK &&
                     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
                     status == 200;
+    if (gKeep) {
+        gKept = curl;
+        gKeptHeaders = headers;
+        return ok;
+    }
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return ok;
@@ -79,6 +94,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     gURL = url;
+#ifndef BENCH_ECHO_ONLY
+    const char* keep = std::getenv("BENCH_POST_KEEP");
+    gKeep = keep != nullptr && std::string(keep) == "1";
+#endif
     std::ifstream in(bodyFile, std::ios::binary);
     gBody.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 
