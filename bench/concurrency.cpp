@@ -7,12 +7,18 @@
 // replies/s and a median wait that grows with the clients). The same table for a raw sd-bus echo
 // service is the anchor: it shows what the bus itself allows on this machine.
 //
+// The time of each client count is split over three rounds that take the counts
+// in turn (1, 2, 4, 8, 1, 2, ...): a machine whose speed drifts during the run
+// then weighs on every count alike. Replies/s is the median of a count's rounds;
+// the waits are those of all its rounds.
+//
 // Usage: bench_concurrency [seconds per client count] (default 2).
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,11 +32,11 @@ namespace {
 
 constexpr int kClientCounts[] = {1, 2, 4, 8};
 constexpr int kWarmUp = 10;
+constexpr int kRounds = 3;
 
 struct Outcome {
     double repliesPerSecond = 0;
-    double p50 = 0;
-    double p99 = 0;
+    std::vector<double> waits;  // microseconds, one per call
     bool ok = true;
 };
 
@@ -42,7 +48,7 @@ Outcome runClients(int clients, double seconds,
     for (int i = 0; i < clients; ++i) callers.push_back(makeCaller());
     for (auto& call : callers)
         for (int i = 0; i < kWarmUp; ++i)
-            if (!call()) return {0, 0, 0, false};
+            if (!call()) return {0, {}, false};
 
     std::mutex mutex;
     std::vector<double> all;
@@ -72,31 +78,44 @@ Outcome runClients(int clients, double seconds,
     Outcome o;
     o.ok = !failed;
     o.repliesPerSecond = static_cast<double>(all.size()) / elapsed;
-    o.p50 = bench::percentile(all, 0.5);
-    o.p99 = bench::percentile(all, 0.99);
+    o.waits = std::move(all);
     return o;
 }
 
 void printTable(const char* title, double seconds,
                 const std::function<std::function<bool()>()>& makeCaller) {
-    std::printf("%s (%.1f s per client count)\n", title, seconds);
+    std::printf("%s (%.1f s per client count, in %d rounds)\n", title, seconds, kRounds);
+    constexpr std::size_t kCounts = std::size(kClientCounts);
+    std::vector<double> rates[kCounts];
+    std::vector<double> waits[kCounts];
+    bool failed[kCounts] = {};
+    for (int round = 0; round < kRounds; ++round) {
+        for (std::size_t c = 0; c < kCounts; ++c) {
+            if (failed[c]) continue;
+            Outcome o = runClients(kClientCounts[c], seconds / kRounds, makeCaller);
+            failed[c] = !o.ok;
+            rates[c].push_back(o.repliesPerSecond);
+            waits[c].insert(waits[c].end(), o.waits.begin(), o.waits.end());
+        }
+    }
     double single = 0, singleP50 = 0;
-    for (int clients : kClientCounts) {
-        const Outcome o = runClients(clients, seconds, makeCaller);
-        if (!o.ok) {
+    for (std::size_t c = 0; c < kCounts; ++c) {
+        const int clients = kClientCounts[c];
+        if (failed[c]) {
             std::printf("  %d clients: a call failed\n", clients);
             continue;
         }
+        const double rate = bench::percentile(rates[c], 0.5);
+        const double p50 = bench::percentile(waits[c], 0.5);
         if (clients == 1) {
-            single = o.repliesPerSecond;
-            singleP50 = o.p50;
+            single = rate;
+            singleP50 = p50;
         }
         std::printf(
             "  %d clients  %8.0f replies/s  p50 %8.1f us  p99 %8.1f us  "
             "vs 1 client: replies/s %.2f, p50 %.2f\n",
-            clients, o.repliesPerSecond, o.p50, o.p99,
-            single > 0 ? o.repliesPerSecond / single : 0.0,
-            singleP50 > 0 ? o.p50 / singleP50 : 0.0);
+            clients, rate, p50, bench::percentile(waits[c], 0.99), single > 0 ? rate / single : 0.0,
+            singleP50 > 0 ? p50 / singleP50 : 0.0);
     }
 }
 
