@@ -38,8 +38,8 @@ nm -S --defined-only "$build/libdiagnostics.so" |
 
 # The section -ffunction-sections gave each function whose instructions ran in
 # the profiles of $1: .text.NAME; static initialisers in .text.startup.NAME; the
-# part of a function GCC moved out as unlikely (NAME.cold, such as the first run
-# of a function-local static's initialiser) in .text.unlikely.NAME. Aliases (a
+# part of a function GCC moved out as unlikely (NAME.cold), when it runs all the
+# same, in .text.unlikely.NAME. Aliases (a
 # complete-object constructor C1 and the base one C2, whose name the section
 # carries) share their address, and all their names are listed.
 sections() {
