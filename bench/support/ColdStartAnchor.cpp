@@ -8,9 +8,6 @@
 // BENCH_ECHO_ONLY it answers at once and does not link libcurl. It runs until
 // it is stopped.
 
-#ifndef BENCH_ECHO_ONLY
-#include <curl/curl.h>
-#endif
 #include <systemd/sd-bus.h>
 
 #include <cstdio>
@@ -20,6 +17,9 @@
 #include <string>
 
 #include "platform/bus/VxServiceEndpoint.h"
+#ifndef BENCH_ECHO_ONLY
+#include "support/PlainPost.h"
+#endif
 
 namespace {
 
@@ -31,43 +31,12 @@ bool postOnce() {
     return true;
 }
 #else
-size_t discard(char*, size_t size, size_t count, void*) {
-    return size * count;
-}
-
 bool gKeep = false;
-CURL* gKept = nullptr;
-curl_slist* gKeptHeaders = nullptr;
 
 bool postOnce() {
-    CURL* curl = gKept;
-    curl_slist* headers = gKeptHeaders;
-    if (!curl) {
-        curl = curl_easy_init();
-        if (!curl) return false;
-        headers = curl_slist_append(headers, "Content-Type: application/json; charset=utf-8");
-        headers = curl_slist_append(headers, "Accept: application/json");
-        headers = curl_slist_append(headers, "Accept-Language: en");
-        curl_easy_setopt(curl, CURLOPT_URL, gURL.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, gBody.c_str());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(gBody.size()));
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    }
-    long status = 0;
-    const bool ok = curl_easy_perform(curl) == CURLE_OK &&
-                    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
-                    status == 200;
-    if (gKeep) {
-        gKept = curl;
-        gKeptHeaders = headers;
-        return ok;
-    }
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
-    return ok;
+    if (!gKeep) return bench::PlainPost(gURL, gBody).post();
+    static bench::PlainPost kept(gURL, gBody);
+    return kept.post();
 }
 #endif
 

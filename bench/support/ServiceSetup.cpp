@@ -19,10 +19,6 @@ namespace {
 constexpr const char* kDomain = "com.tarvo.Diagnostics";
 constexpr const char* kSerial = "BENCH0000042";
 
-size_t discard(char*, size_t size, size_t count, void*) {
-    return size * count;
-}
-
 }  // namespace
 
 double percentile(std::vector<double> values, double p) {
@@ -34,32 +30,6 @@ double percentile(std::vector<double> values, double p) {
 
 double microsecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-PlainPost::PlainPost(const std::string& url, const std::string& body) : body_(body) {
-    curl_ = curl_easy_init();
-    headers_ = curl_slist_append(headers_, "Content-Type: application/json; charset=utf-8");
-    headers_ = curl_slist_append(headers_, "Accept: application/json");
-    headers_ = curl_slist_append(headers_, "Accept-Language: en");
-    curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
-    curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body_.c_str());
-    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body_.size()));
-    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, 30000L);
-    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-}
-
-PlainPost::~PlainPost() {
-    curl_slist_free_all(headers_);
-    curl_easy_cleanup(curl_);
-}
-
-bool PlainPost::post() {
-    long status = 0;
-    if (curl_easy_perform(curl_) != CURLE_OK) return false;
-    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
-    return status == 200;
 }
 
 ServiceSetup::ServiceSetup() {

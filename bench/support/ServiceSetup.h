@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/PlainPost.h"
 #include "support/PrivateBus.h"
 #include "support/ReferenceServer.h"
 
@@ -24,21 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 double percentile(std::vector<double> values, double p);
 double microsecondsSince(Clock::time_point start);
-
-// A reused libcurl handle posting a fixed body with the service's headers.
-class PlainPost {
-  public:
-    PlainPost(const std::string& url, const std::string& body);
-    ~PlainPost();
-    PlainPost(const PlainPost&) = delete;
-    PlainPost& operator=(const PlainPost&) = delete;
-    bool post();  // true on status 200
-
-  private:
-    std::string body_;
-    CURL* curl_ = nullptr;
-    curl_slist* headers_ = nullptr;
-};
 
 // The reference server, the private bus and diagnosticsd ready for activation.
 class ServiceSetup {
