@@ -39,9 +39,9 @@ nm -S --defined-only "$build/libdiagnostics.so" |
 # The section -ffunction-sections gave each function whose instructions ran in
 # the profiles of $1: .text.NAME; static initialisers in .text.startup.NAME; the
 # part of a function GCC moved out as unlikely (NAME.cold), when it runs all the
-# same, in .text.unlikely.NAME. Aliases (a
-# complete-object constructor C1 and the base one C2, whose name the section
-# carries) share their address, and all their names are listed.
+# same, in .text.unlikely.NAME. Aliases (a complete-object constructor C1 and
+# the base one C2, whose name the section carries) share their address, and all
+# their names are listed.
 sections() {
   {
     awk '/^ob=/ { lib = ($0 ~ /libdiagnostics\.so/) }
