@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,7 @@ PrivateBus::PrivateBus(std::chrono::milliseconds startTimeout) {
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) {
         error_ = std::string("fork: ") + std::strerror(errno);
@@ -102,6 +104,11 @@ PrivateBus::PrivateBus(std::chrono::milliseconds startTimeout) {
         return;
     }
     if (pid_ == 0) {
+        // The daemon ends with this process, also when this one is killed (a test
+        // that timed out, an interrupted benchmark): no bus is left behind, and
+        // the services on it see it go and end too.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
         // Own process group, so that the daemon and the services it starts end together.
         ::setpgid(0, 0);
         if (fds[1] == childFd) {
