@@ -17,7 +17,6 @@ namespace bench {
 namespace {
 
 constexpr const char* kDomain = "com.tarvo.Diagnostics";
-constexpr const char* kSerial = "BENCH0000042";
 
 }  // namespace
 
@@ -51,14 +50,13 @@ ServiceSetup::ServiceSetup() {
         std::ofstream answers(work_ + "/answers.json");
         answers << "{\"SerialNumber\": \"" << kSerial << "\"}\n";
     }
-    const std::map<std::string, std::string> environment = {
-        {"DA_PREFERENCES_DIR", work_ + "/prefs"},
-        {"DA_DEVICE_ANSWERS", work_ + "/answers.json"},
-        {"DA_LOG_DIR", work_ + "/logs"},
-        {"DA_LOG_CONSOLE_LEVEL", "0"}};
+    environment_ = {{"DA_PREFERENCES_DIR", work_ + "/prefs"},
+                    {"DA_DEVICE_ANSWERS", work_ + "/answers.json"},
+                    {"DA_LOG_DIR", work_ + "/logs"},
+                    {"DA_LOG_CONSOLE_LEVEL", "0"}};
     if (!bus_->installService(
             VxServiceEndpoint::kDefaultBusName,
-            PrivateBus::commandWithEnvironment(environment, DA_BINARY_DIR "/service/diagnosticsd"),
+            PrivateBus::commandWithEnvironment(environment_, DA_BINARY_DIR "/service/diagnosticsd"),
             &error_)) {
         if (error_.empty()) error_ = "the service could not be installed";
         return;

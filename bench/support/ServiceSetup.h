@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,12 +42,18 @@ class ServiceSetup {
     // The "session" URL of the reference server and the body the service posts there.
     std::string sessionURL() const;
     const std::string& sessionBody() const { return body_; }
+    // The environment diagnosticsd runs with: where its preferences, device
+    // answers and logs are. A benchmark that calls the library in process
+    // sets the same.
+    const std::map<std::string, std::string>& serviceEnvironment() const { return environment_; }
     static constexpr const char* kReply = "bench-session";
+    static constexpr const char* kSerial = "BENCH0000042";
 
   private:
     std::string work_;
     std::string error_;
     std::string body_;
+    std::map<std::string, std::string> environment_;
     std::unique_ptr<da::test::ReferenceServer> server_;
     std::unique_ptr<PrivateBus> bus_;
 };
