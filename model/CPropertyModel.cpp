@@ -636,21 +636,44 @@ struct ValidationContext {
     const CPropertyAttributes* attributes;
     const ValidationContext* outer;
 };
-thread_local const ValidationContext* tValidation __attribute__((tls_model("initial-exec"))) =
-    nullptr;
+
+// A record of a class's attribute table: null when there is no such dynamic
+// property; `attributes` is the record as attributes, when it is.
+struct AttributeLookup {
+    const VxObject* record;
+    const CPropertyAttributes* attributes;
+};
+
+// (Plain data, zero at thread start: no set-up on first use.)
+struct AttributeHint {
+    const VxDictionary* table;
+    AttributeLookup found;
+    std::size_t length;
+    char name[24];
+};
+
+// This thread's routing state, in one record so that a function reaches all of
+// it with one thread-local access: the innermost setter's validation context,
+// and the attribute records found lately (attributeRecord).
+struct RoutingState {
+    const ValidationContext* validation;
+    AttributeHint hints[8];
+};
+thread_local RoutingState tRouting;
 
 class ValidationScope {
   public:
     ValidationScope(const CPropertyModel::ClassState& st, std::string_view property,
                     const CPropertyAttributes* attributes)
-        : context_{&st, property, attributes, tValidation} {
-        tValidation = &context_;
+        : state_(tRouting), context_{&st, property, attributes, state_.validation} {
+        state_.validation = &context_;
     }
-    ~ValidationScope() { tValidation = context_.outer; }
+    ~ValidationScope() { state_.validation = context_.outer; }
     ValidationScope(const ValidationScope&) = delete;
     ValidationScope& operator=(const ValidationScope&) = delete;
 
   private:
+    RoutingState& state_;
     ValidationContext context_;
 };
 
@@ -658,11 +681,20 @@ class ValidationScope {
 // this very property text.
 const CPropertyAttributes* offeredAttributes(const CPropertyModel::ClassState& st,
                                              std::string_view property) {
-    const ValidationContext* c = tValidation;
+    const ValidationContext* c = tRouting.validation;
     if (c && c->state == &st && c->property.data() == property.data() &&
         c->property.size() == property.size())
         return c->attributes;
     return nullptr;
+}
+
+// The table holds the class's own records: a type check by class object is
+// enough for them, and cheaper than a dynamic cast.
+AttributeLookup lookedUp(const VxObject* record) {
+    if (!record) return {nullptr, nullptr};
+    if (&record->isa() == &CPropertyAttributes::classObject())
+        return {record, static_cast<const CPropertyAttributes*>(record)};
+    return {record, dynamic_cast<const CPropertyAttributes*>(record)};
 }
 
 // The attribute record of a property in a class's table. Accessors pass the
@@ -672,28 +704,22 @@ const CPropertyAttributes* offeredAttributes(const CPropertyModel::ClassState& s
 // as long as the class state (CPMSlot::publish), so a remembered record stays
 // valid, and a table made by a repeated set-up never takes the address of an
 // earlier one. Names that are not found are not remembered.
-const VxObject* attributeRecord(const VxDictionary& table, std::string_view property) {
-    struct Hint {
-        const VxDictionary* table = nullptr;
-        const VxObject* record = nullptr;
-        std::size_t length = 0;
-        char name[24];
-    };
-    static thread_local Hint hints[8];
-    if (property.empty() || property.size() > sizeof(Hint::name))
-        return table.objectForKey(property).get();
-    Hint& hint = hints[(property.size() * 31 + static_cast<unsigned char>(property.back())) & 7];
+AttributeLookup attributeRecord(const VxDictionary& table, std::string_view property) {
+    if (property.empty() || property.size() > sizeof(AttributeHint::name))
+        return lookedUp(table.objectForKey(property).get());
+    AttributeHint& hint =
+        tRouting.hints[(property.size() * 31 + static_cast<unsigned char>(property.back())) & 7];
     if (hint.table == &table && hint.length == property.size() &&
         std::memcmp(hint.name, property.data(), property.size()) == 0)
-        return hint.record;
-    const VxObject* record = table.objectForKey(property).get();
-    if (record) {
+        return hint.found;
+    const AttributeLookup found = lookedUp(table.objectForKey(property).get());
+    if (found.record) {
         hint.table = &table;
-        hint.record = record;
+        hint.found = found;
         hint.length = property.size();
         std::memcpy(hint.name, property.data(), property.size());
     }
-    return record;
+    return found;
 }
 
 }  // namespace
@@ -704,8 +730,9 @@ bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view propert
     // A name that is no dynamic property (a misspelt one) stores nothing, not
     // even the null marker, which would otherwise reach the storage under it.
     const VxDictionary* attributes = st.attributes.peek();
-    const VxObject* record = attributes ? attributeRecord(*attributes, property) : nullptr;
-    if (!record) return false;
+    const AttributeLookup found =
+        attributes ? attributeRecord(*attributes, property) : AttributeLookup{nullptr, nullptr};
+    if (!found.record) return false;
     VxStringPtr holder;
     std::string_view key = st.translation.holdsEntries()
                                ? cpm_detail::storageKey(st.translation.load(), property, holder)
@@ -716,12 +743,7 @@ bool CPropertyModel::cpm_priv_setValue(const Id& value, std::string_view propert
     }
     Id valid;
     {
-        // The table holds the class's own records: a type check by class
-        // object is enough for them, and cheaper than a dynamic cast.
-        const CPropertyAttributes* attrs = &record->isa() == &CPropertyAttributes::classObject()
-                                               ? static_cast<const CPropertyAttributes*>(record)
-                                               : dynamic_cast<const CPropertyAttributes*>(record);
-        ValidationScope scope(st, property, attrs);
+        ValidationScope scope(st, property, found.attributes);
         valid = validatedValue(value, property);
     }
     if (!valid) return false;
@@ -737,7 +759,8 @@ void CPropertyModel::cpm_subclass_priv_setValue(const Id&, std::string_view) {}
 
 Id CPropertyModel::validatedValue(const Id& value, std::string_view property) const {
     if (!value) return nullptr;
-    if (value == nullMarker() || vx::isNull(value)) return value;
+    // (The null marker is the null object itself.)
+    if (vx::isNull(value)) return value;
     State& st = classState();
     const CPropertyAttributes* attrs = offeredAttributes(st, property);
     std::shared_ptr<CPropertyAttributes> looked;

@@ -27,8 +27,8 @@ namespace {
 // deeper down they are parked, and the outermost release empties the parking
 // list in a loop, so the stack stays bounded whatever the depth.
 constexpr int kNestedReleases = 256;
-thread_local int tReleaseDepth __attribute__((tls_model("initial-exec"))) = 0;
-thread_local std::vector<Id>* tParked __attribute__((tls_model("initial-exec"))) = nullptr;
+thread_local int tReleaseDepth = 0;
+thread_local std::vector<Id>* tParked = nullptr;
 
 }  // namespace
 
