@@ -8,7 +8,9 @@
 // storage reference (setInternalDictionary) is atomic.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "model/CPropertyModel.h"
@@ -25,6 +27,7 @@ class DA_EXPORT CDictionaryModel : public CPropertyModel {
     CPM_DECLARE_MODEL(CDictionaryModel)
   public:
     CDictionaryModel();
+    ~CDictionaryModel() override;
 
     // initWithDictionary with nothing.
     std::shared_ptr<CPropertyModel> init() override;
@@ -59,7 +62,20 @@ class DA_EXPORT CDictionaryModel : public CPropertyModel {
     std::string description() const override;
 
   private:
-    std::atomic<std::shared_ptr<VxMutableDictionary>> storage_;
+    // Every change of the storage reference goes through here: it takes a new stamp.
+    void replaceStorage(VxMutableDictionaryPtr storage);
+    // The storage for the property hooks, without taking a reference when this
+    // thread reached the same storage of this record last time; otherwise the
+    // reference is taken into `hold`, which the caller keeps while it uses the
+    // storage.
+    VxMutableDictionary* storageForHooks(VxMutableDictionaryPtr& hold) const;
+    VxMutableDictionaryPtr currentStorage() const;
+
+    // The reference and its stamp change together under the lock; the stamp is
+    // also read without it, by the hooks' quick check.
+    mutable std::mutex storageLock_;
+    VxMutableDictionaryPtr storage_;
+    std::atomic<std::uint64_t> stamp_{0};
 };
 
 // A dictionary-backed record that adds nothing.

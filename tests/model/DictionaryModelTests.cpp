@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "model/DACommandResponse.h"
 #include "model/DADeviceModel.h"
@@ -188,6 +191,69 @@ TEST(DictionaryModel, ArchiveRoundTripAndCorruptArchives) {
     auto victim = std::make_shared<DAStatusObject>();
     EXPECT_FALSE(victim->initWithCoder(*unarchiver));
     EXPECT_FALSE(victim->internalDictionary());
+}
+
+TEST(DictionaryModel, StorageReplacedWhileOtherThreadsReadAndWrite) {
+    // Readers see a value of the old storage or of the new one, never a freed
+    // one, while another thread keeps replacing the storage reference.
+    auto device = DADeviceModel::create();
+    auto first = VxMutableDictionary::dictionary();
+    first->setObject(vxstr("first"), "deviceId");
+    auto second = VxMutableDictionary::dictionary();
+    second->setObject(vxstr("second"), "deviceId");
+    device->setInternalDictionary(first);
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                const std::string id = vx::textOf(device->deviceId());
+                if (id != "first" && id != "second") ++bad;
+            }
+        });
+    }
+    for (int i = 0; i < 20000; ++i) {
+        // Fresh dictionaries too, so that replaced ones are really released.
+        auto fresh = VxMutableDictionary::dictionary();
+        fresh->setObject(vxstr(i % 2 ? "first" : "second"), "deviceId");
+        device->setInternalDictionary(i % 3 == 0 ? fresh : (i % 2 ? first : second));
+    }
+    stop = true;
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(bad.load(), 0);
+
+    // A write after a replacement lands in the new storage, not the one this
+    // thread read last.
+    device->setInternalDictionary(first);
+    EXPECT_EQ(vx::textOf(device->deviceId()), "first");
+    device->setInternalDictionary(second);
+    device->setDeviceName(vxstr("written"));
+    EXPECT_EQ(vx::textOf(second->objectForKey("deviceName")), "written");
+    EXPECT_FALSE(first->objectForKey("deviceName"));
+}
+
+TEST(DictionaryModel, EndedRecordsLeaveNoStorageBehind) {
+    // Records made one after the other (often at the same address) never see
+    // each other's values, and a record's storage goes with the record on the
+    // thread that used it.
+    std::weak_ptr<VxMutableDictionary> storage;
+    for (int i = 0; i < 100; ++i) {
+        auto device = DADeviceModel::create();
+        EXPECT_FALSE(device->deviceId()) << i;
+        device->setDeviceId(vxstr("SER-" + std::to_string(i)));
+        EXPECT_EQ(vx::textOf(device->deviceId()), "SER-" + std::to_string(i));
+        storage = device->internalDictionary();
+    }
+    EXPECT_TRUE(storage.expired());
+    // Read on another thread and ended here: at most that thread keeps it, and
+    // only until it reads another record or ends.
+    auto device = DADeviceModel::create();
+    device->setDeviceId(vxstr("other thread"));
+    std::thread([&] { EXPECT_EQ(vx::textOf(device->deviceId()), "other thread"); }).join();
+    storage = device->internalDictionary();
+    device.reset();
+    EXPECT_TRUE(storage.expired());
 }
 
 TEST(DictionaryModel, CsvRowsQuoteFieldsThatWouldBreakTheDocument) {
