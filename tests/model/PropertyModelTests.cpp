@@ -497,6 +497,7 @@ TEST(PropertyModel, OverriddenValidationIsJudgedByThePropertyItNames) {
     EXPECT_EQ(vx::textOf(r->get("count")), "three");
     EXPECT_FALSE(r->set("label", VxNumber::numberWithInt(4)));
     EXPECT_FALSE(r->set("label", vxstr("")));
+    EXPECT_FALSE(r->setLabel(vxstr("reserved")));
     EXPECT_TRUE(r->setLabel(vxstr("ok")));
     EXPECT_EQ(vx::textOf(r->label()), "ok");
     EXPECT_FALSE(r->set("lable", vxstr("misspelt")));

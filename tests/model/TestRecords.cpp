@@ -23,6 +23,10 @@ Id TMJudged::validatedValue(const Id& value, std::string_view property) const {
     if (property == "label") {
         auto text = vx_cast<VxString>(value);
         if (text && text->empty()) return nullptr;
+        // A list made and dropped while the setter validates: releasing a
+        // container must not disturb the setter's own per-thread state.
+        auto reserved = VxArray::arrayWithObjects({vxstr("reserved"), vxstr("none")});
+        if (text && reserved->containsObject(text)) return nullptr;
     }
     return CDictionaryModel::validatedValue(value, property);
 }

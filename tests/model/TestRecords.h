@@ -102,7 +102,7 @@ class TMRowSwapped : public CDictionaryModel {
 
 // Overrides the validation: a count given as a text is judged as its label
 // would be (the base validation asked about another property than the one
-// being set), and a label must not be empty.
+// being set), and a label must not be empty or a reserved word.
 class TMJudged : public CDictionaryModel {
     CPM_DECLARE_MODEL(TMJudged)
   public:
