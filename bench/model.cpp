@@ -53,8 +53,7 @@ void BM_TypedGetSetThroughRouting(benchmark::State& state) {
         benchmark::DoNotOptimize(flag);
     }
 }
-// Five runs each: the ratio is that of their medians, steadier on a shared machine.
-BENCHMARK(BM_TypedGetSetThroughRouting)->Repetitions(5);
+BENCHMARK(BM_TypedGetSetThroughRouting);
 
 void BM_PlainDictionaryGetSet(benchmark::State& state) {
     auto device = DADeviceModel::create();
@@ -70,7 +69,7 @@ void BM_PlainDictionaryGetSet(benchmark::State& state) {
         benchmark::DoNotOptimize(flag);
     }
 }
-BENCHMARK(BM_PlainDictionaryGetSet)->Repetitions(5);
+BENCHMARK(BM_PlainDictionaryGetSet);
 
 void BM_ImportDeviceRecords(benchmark::State& state) {
     const auto& input = deviceDictionaries();
