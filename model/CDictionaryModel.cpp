@@ -72,10 +72,11 @@ VxMutableDictionary* CDictionaryModel::storageForHooks(VxMutableDictionaryPtr& h
         hold = storage_;
         stamp = stamp_.load(std::memory_order_relaxed);
     }
+    // The storage remembered before goes last, once the slot names this one:
+    // releasing it may run record code that takes the slot over, and `hold`
+    // keeps this storage alive for the caller all the same.
     VxMutableDictionaryPtr previous = std::move(tKept);
     tKept = hold;
-    // (Looked up again: releasing `previous` below may have used records too,
-    // but not before this returns.)
     tRemembered = {stamp, hold.get()};
     return hold.get();
 }
