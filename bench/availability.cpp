@@ -67,14 +67,14 @@ int main(int argc, char** argv) {
         if (!listenerEcho) std::fprintf(stderr, "bench_availability: %s\n", problem.c_str());
         const std::string bodyFile = setup.bus().directory() + "/availability-body.json";
         std::ofstream(bodyFile, std::ios::binary) << setup.sessionBody();
-        const bool posting =
-            setup.bus().installService(kPostingName,
-                                       PrivateBus::commandWithEnvironment(
-                                           {{"BENCH_POST_URL", setup.sessionURL()},
-                                            {"BENCH_POST_BODY_FILE", bodyFile},
-                                            {"BENCH_POST_KEEP", "1"}},
-                                           std::string(DA_COLD_START_ANCHOR) + " " + kPostingName),
-                                       &problem);
+        const bool posting = setup.bus().installService(
+            kPostingName,
+            PrivateBus::commandWithEnvironment(
+                {{"BENCH_POST_URL", setup.sessionURL()},
+                 {"BENCH_POST_BODY_FILE", bodyFile},
+                 {"BENCH_POST_KEEP", "1"}},
+                bench::ServiceSetup::serviceWrapper() + DA_COLD_START_ANCHOR + " " + kPostingName),
+            &problem);
         if (!posting) std::fprintf(stderr, "bench_availability: %s\n", problem.c_str());
 
         bench::PlainPost plain(setup.sessionURL(), setup.sessionBody());

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -56,7 +57,8 @@ ServiceSetup::ServiceSetup() {
                     {"DA_LOG_CONSOLE_LEVEL", "0"}};
     if (!bus_->installService(
             VxServiceEndpoint::kDefaultBusName,
-            PrivateBus::commandWithEnvironment(environment_, DA_BINARY_DIR "/service/diagnosticsd"),
+            PrivateBus::commandWithEnvironment(
+                environment_, serviceWrapper() + DA_BINARY_DIR "/service/diagnosticsd"),
             &error_)) {
         if (error_.empty()) error_ = "the service could not be installed";
         return;
@@ -79,6 +81,11 @@ ServiceSetup::~ServiceSetup() {
 
 std::string ServiceSetup::sessionURL() const {
     return server_->baseURL() + "session";
+}
+
+std::string ServiceSetup::serviceWrapper() {
+    const char* wrapper = std::getenv("BENCH_SERVICE_WRAPPER");
+    return wrapper != nullptr && *wrapper != '\0' ? std::string(wrapper) + " " : std::string();
 }
 
 // ---------------------------------------------------------------------------

@@ -46,6 +46,10 @@ class ServiceSetup {
     // answers and logs are. A benchmark that calls the library in process
     // sets the same.
     const std::map<std::string, std::string>& serviceEnvironment() const { return environment_; }
+    // A command that the services this benchmark activates run under, from
+    // BENCH_SERVICE_WRAPPER (for instance a profiler with its options), with a
+    // trailing space; empty when unset. Timings taken under it mean nothing.
+    static std::string serviceWrapper();
     static constexpr const char* kReply = "bench-session";
     static constexpr const char* kSerial = "BENCH0000042";
 
