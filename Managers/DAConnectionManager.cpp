@@ -3,6 +3,7 @@
 #include "Managers/DALogging.h"
 #include "Managers/DAServers.h"
 #include "device/DAUtilities.h"
+#include "platform/foundation/VxDeferred.h"
 #include "platform/foundation/VxJSON.h"
 #include "platform/linux/VxPreferences.h"
 #include "platform/linux/VxURLSession.h"
@@ -130,6 +131,7 @@ VxMutableURLRequestPtr DAConnectionManager::prepareURLRequestForMethod(
     NUCURLRequestGeneratorPtr generator =
         dacRequestGenerator_ ? dacRequestGenerator_->copyGenerator() : NUCURLRequestGeneratorPtr();
     if (!generator) return nullptr;
+    vx::releaseLater(generator);
 
     VxURLPtr base = generator->baseURL();
     generator->setDefaultValue(base ? base->host() : nullptr, vxstr("Host"));
@@ -174,6 +176,8 @@ VxDictionaryPtr DAConnectionManager::responseDictionaryFromRequest(const VxURLRe
     VxDataPtr data =
         VxURLSession::sendSynchronousRequest(request, &response, limits, &transportError);
 
+    vx::releaseLater(response);
+    vx::releaseLater(data);
     auto http = vx_cast<VxHTTPURLResponse>(response);
     DALog(7, "Response Headers: %@", http ? http->allHeaderFields() : VxDictionaryPtr());
     DALog(7, "Response body: %@", utf8Text(data));
@@ -248,6 +252,9 @@ VxDictionaryPtr DAConnectionManager::performProtocolCall(const char* tag, const 
     }
     if (failure) DALog(3, "%@ <ERROR> %@", tag, failure->localizedDescription());
     vxSetError(error, failure);
+    // A service call answers before these go (see VxDeferredScope).
+    vx::releaseLater(request);
+    vx::releaseLater(reply);
     return reply;
 }
 
@@ -268,6 +275,7 @@ VxStringPtr DAConnectionManager::openSessionForSerialNumber(const VxStringPtr& s
     if (!identifier || !platform || !version) return nullptr;
     auto body = VxDictionary::dictionaryWithPairs(
         {{"identifier", identifier}, {"platform", platform}, {"appVersion", version}});
+    vx::releaseLater(body);
 
     DALog(6, "[Session] > Serial: %@ Platform:%@ Version: %@", serialNumber, platform, version);
 

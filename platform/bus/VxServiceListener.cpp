@@ -19,6 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/foundation/VxDeferred.h"
+
 // ---------------------------------------------------------------------------------------
 // Logging: one place, so that the sink can be switched.
 
@@ -929,6 +931,9 @@ void VxListener::Impl::onCall(sdbus::MethodCall call,
             return slot->fail(VxServiceErrors::kBusy,
                               "not started: the call waited longer than callers wait for it");
         }
+        // What the handler leaves for later (releasing what it built) runs once the
+        // reply has gone out, when this scope closes: the caller does not wait for it.
+        VxDeferredScope afterReply;
         // The task keeps one guard itself, so that a failing handler is reported as such
         // before the guard reports a dropped reply.
         auto guard = std::make_shared<ReplyGuard>(slot);

@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+#include "platform/foundation/VxDeferred.h"
 
 namespace vx::transfer {
 
@@ -64,10 +67,18 @@ class HandlePool {
     // A ready pair, or one with null members when libcurl cannot make one.
     Handles acquire() {
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
             if (!idle_.empty()) {
                 Handles h = idle_.back();
                 idle_.pop_back();
+                return h;
+            }
+            if (!parked_.empty()) {
+                // Its owner has not tidied it up yet: this exchange does.
+                Handles h = parked_.back();
+                parked_.pop_back();
+                lock.unlock();
+                curl_easy_reset(h.easy);
                 return h;
             }
         }
@@ -105,7 +116,38 @@ class HandlePool {
         destroy(h);
     }
 
+    // Takes back a pair after its exchange, with the header list it was given.
+    // Inside a deferred scope (a service call that has yet to answer) the reset
+    // waits until the scope closes; meanwhile the pair is parked, and an
+    // exchange that finds no idle pair takes a parked one and resets it itself.
+    void giveBack(Handles h, bool reusable, curl_slist* headers) {
+        if (!h.easy || !reusable || !vx::deferring()) {
+            release(h, reusable);
+            curl_slist_free_all(headers);
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            parked_.push_back(h);
+        }
+        // The list is freed only after the reset: until then the handle points to it.
+        vx::runLater([this, h, headers] {
+            if (unpark(h)) release(h, true);
+            curl_slist_free_all(headers);
+        });
+    }
+
   private:
+    // False when another exchange has taken the pair meanwhile.
+    bool unpark(Handles h) {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(parked_.begin(), parked_.end(),
+                               [&](const Handles& p) { return p.easy == h.easy; });
+        if (it == parked_.end()) return false;
+        parked_.erase(it);
+        return true;
+    }
+
     static void destroy(Handles h) {
         if (h.easy) curl_easy_cleanup(h.easy);
         if (h.multi) curl_multi_cleanup(h.multi);
@@ -116,6 +158,7 @@ class HandlePool {
     static constexpr std::size_t kKept = 8;
     std::mutex mutex_;
     std::vector<Handles> idle_;
+    std::vector<Handles> parked_;  // used, not yet reset
 };
 
 struct Transport {
@@ -425,7 +468,9 @@ struct Lease {
     // A handle whose cookie engine was started keeps a list that a reset does
     // not free; such a handle is freed instead of going back to the pool.
     bool reusable = true;
-    ~Lease() { pool.release(handles, reusable); }
+    // The exchange's header list, once handed over: freed with the lease.
+    curl_slist* headers = nullptr;
+    ~Lease() { pool.giveBack(handles, reusable, headers); }
 };
 
 // Why the waiting loop ended a transfer before libcurl did.
@@ -725,7 +770,8 @@ Result perform(const VxURLRequestPtr& request, const std::atomic<bool>* cancelle
     }
     const VxHTTPHeaderFields& fields = request->headerFields();
     if ((result.error = prepareBody(h, method, fields, body, stream, t, url))) return result;
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.list);
+    lease.headers = std::exchange(headers.list, nullptr);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, lease.headers);
     // A request that asks for compressed content gets it decoded, as callers
     // expect the body itself; the request's own Accept-Encoding header is sent.
     if (fields.contains("Accept-Encoding")) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");

@@ -103,6 +103,20 @@ TEST_F(ServiceListenerTest, BlockedCallsHoldUpNeitherEachOtherNorOtherClients) {
     EXPECT_EQ(other.checkAvailability(kCallTimeout).reply, "call 3");
 }
 
+TEST_F(ServiceListenerTest, WorkLeftForLaterRunsAfterTheAnswerHasGone) {
+    // deferWithReply answers, and the work it left waits for a release afterwards: the
+    // caller has its answer while that work still runs on the thread of its call.
+    VxServiceClient caller(bus.address());
+    VxServiceClient other(bus.address());
+    EXPECT_EQ(caller.call("deferWithReply", kCallTimeout).reply, "answered");
+    EXPECT_TRUE(
+        eventually([&] { return other.call("waitersWithReply", kCallTimeout).reply == "1"; }));
+    EXPECT_EQ(other.call("releaseWithReply", kCallTimeout).reply, "1");
+    EXPECT_TRUE(
+        eventually([&] { return other.call("waitersWithReply", kCallTimeout).reply == "0"; }));
+    EXPECT_EQ(caller.checkAvailability(kCallTimeout).reply, "call 1");
+}
+
 TEST_F(ServiceListenerTest, QueuedCallsOfCallersWhoLeftOrGaveUpAreNotStarted) {
     // One delivery thread; blockWithReply holds it for 1.5 s; queued calls may wait 2 s.
     const std::string name = "com.tarvo.Diagnostics.Queued";

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/VxDeferred.h"
 #include "platform/foundation/VxDispatch.h"
 
 TEST(Dispatch, MainQueueIsSerialAndOrdered) {
@@ -144,4 +147,39 @@ TEST(Dispatch, SemaphoreCountsAndTimesOut) {
     t.join();
     s.signal();
     s.wait();  // returns at once
+}
+
+// Work left for later runs when the scope that collected it closes, after the
+// work of the scope itself; without a scope it runs at once.
+TEST(DeferredScope, RunsLeftWorkWhenTheScopeClosesAndOnlyThere) {
+    std::vector<std::string> order;
+    vx::runLater([&] { order.push_back("unscoped"); });
+    EXPECT_EQ(order, std::vector<std::string>{"unscoped"});
+    EXPECT_FALSE(vx::deferring());
+
+    std::weak_ptr<int> kept;
+    {
+        VxDeferredScope outer;
+        auto value = std::make_shared<int>(7);
+        kept = value;
+        vx::releaseLater(std::move(value));
+        vx::runLater([&] { order.push_back("outer"); });
+        {
+            VxDeferredScope inner;
+            // Work left while the work of a scope runs belongs to that scope too.
+            vx::runLater([&] {
+                order.push_back("inner");
+                vx::runLater([&] { order.push_back("inner, left by inner"); });
+            });
+        }
+        EXPECT_EQ(order.size(), 3u);
+        // Another thread has no scope of its own: its work runs there at once.
+        std::thread([&] { vx::runLater([&] { order.push_back("other thread"); }); }).join();
+        EXPECT_FALSE(kept.expired());
+        EXPECT_TRUE(vx::deferring());
+    }
+    EXPECT_TRUE(kept.expired());
+    EXPECT_FALSE(vx::deferring());
+    EXPECT_EQ(order, (std::vector<std::string>{"unscoped", "inner", "inner, left by inner",
+                                               "other thread", "outer"}));
 }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/VxDeferred.h"
 #include "platform/foundation/VxDispatch.h"
 #include "platform/linux/VxURLSession.h"
 #include "platformsvc/PlatformTestSupport.h"
@@ -430,6 +431,50 @@ TEST(URLSession, ReusedTransfersStartFromAClearState) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(answered.load(), kThreads * kEach);
+}
+
+// Inside a deferred scope (a service call that has not answered yet) a used
+// handle waits for its reset until the scope closes; an exchange that needs a
+// handle meanwhile takes a waiting one and resets it itself, on this thread or
+// another. Either way nothing of one exchange reaches the next: here, the
+// decoding that a request asking for compressed content turns on.
+TEST(URLSession, HandlesLeftForTheEndOfACallStartClean) {
+    TestServer server;
+    constexpr int kThreads = 10, kEach = 3;  // more calls at once than handle pairs kept
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            VxDeferredScope call;
+            for (int j = 0; j < kEach; ++j) {
+                // Requests that handle cookies get handles of their own: not these.
+                auto compressed = request(server.url("/echo"));
+                compressed->setHTTPShouldHandleCookies(false);
+                compressed->setValue("gzip", "Accept-Encoding");
+                if (VxURLSession::sendSynchronousRequest(compressed, nullptr, nullptr)) ++answered;
+                auto plain = request(server.url("/echo"));
+                plain->setHTTPShouldHandleCookies(false);
+                plain->setHTTPMethod("POST");
+                plain->setHTTPBody(VxData::dataWithString(std::string(1 + i + j, 'x')));
+                VxDataPtr data = VxURLSession::sendSynchronousRequest(plain, nullptr, nullptr);
+                if (data &&
+                    data->view() == "{\"ok\":true,\"len\":" + std::to_string(1 + i + j) + "}")
+                    ++answered;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), kThreads * kEach * 2);
+    for (const Seen& seen : server.seen()) {
+        if (seen.method == "POST") {
+            EXPECT_FALSE(seen.value("Accept-Encoding")) << seen.body;
+        }
+    }
+    // Once the calls have ended, the handles serve plain exchanges again.
+    auto plain = request(server.url("/echo"));
+    plain->setHTTPShouldHandleCookies(false);
+    ASSERT_TRUE(VxURLSession::sendSynchronousRequest(plain, nullptr, nullptr));
+    EXPECT_FALSE(server.seen().back().value("Accept-Encoding"));
 }
 
 TEST(URLSession, CookiesAreKeptOnlyForRequestsThatHandleThem) {

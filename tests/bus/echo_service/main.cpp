@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/bus/VxServiceListener.h"
+#include "platform/foundation/VxDeferred.h"
 
 namespace {
 
@@ -51,14 +52,25 @@ class EchoObject : public VxExportedObject {
     int calls_ = 0;
 };
 
-void blockWithReply(VxExportedObject&, VxReplyBlock reply) {
+// Waits for a releaseWithReply, at most gBlockTime; false when none came.
+bool waitForRelease() {
     std::unique_lock lock(gBlockMutex);
     const long generation = gGeneration;
     ++gWaiters;
     const bool released =
         gBlockChanged.wait_for(lock, gBlockTime, [&] { return gGeneration != generation; });
     --gWaiters;
-    reply(std::string(released ? "released" : "timed out"));
+    return released;
+}
+
+void blockWithReply(VxExportedObject&, VxReplyBlock reply) {
+    reply(std::string(waitForRelease() ? "released" : "timed out"));
+}
+
+// Answers at once, and leaves for after the answer a wait like blockWithReply's.
+void deferWithReply(VxExportedObject&, VxReplyBlock reply) {
+    vx::runLater([] { waitForRelease(); });
+    reply(std::string("answered"));
 }
 
 VxExportedInterface echoInterface(const std::string& name) {
@@ -66,6 +78,7 @@ VxExportedInterface echoInterface(const std::string& name) {
     i.addMethod("checkAvailabilityWithReply", &EchoObject::checkAvailabilityWithReply);
     i.addMethod("peerWithReply", &EchoObject::peerWithReply);
     i.addMethod("blockWithReply", blockWithReply);
+    i.addMethod("deferWithReply", deferWithReply);
     // Methods whose reply does not depend on the client's object.
     const std::pair<const char*, std::function<std::optional<std::string>()>> plain[] = {
         {"absentWithReply", [] { return std::nullopt; }},
