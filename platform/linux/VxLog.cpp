@@ -309,7 +309,7 @@ int VxLogCustomFileLevel(std::string_view logName) {
     int level = kDefaultFileLevel;
     if (settings && !settings->defaultsDomain.empty() && !settings->defaultsKey.empty()) {
         // Asked on every line: an administrator's change shows in the lines
-        // that start a quarter of a millisecond after it
+        // that start a millisecond after it
         // (VxPreferences::kLineFreshness) and in every line after an explicit
         // synchronize of the domain.
         level = clampedFileLevel(prefs.synchronizedIntegerValue(

@@ -96,10 +96,11 @@ class DA_EXPORT VxPreferences {
     // The same after synchronizing the domain, in one step: for readers that
     // want the current value every time (a log level checked on every line).
     // A domain synchronized less than kLineFreshness ago answers as it stands:
-    // a call writes several lines within microseconds, and each look at the
-    // directory watch is a system call. A change shows in every line that
-    // starts kLineFreshness after it, and at once after an explicit
-    // synchronize; this store's own writes show at once.
+    // a call writes several lines, before and after an exchange that takes a
+    // few hundred microseconds on a fast link, and each look at the directory
+    // watch is a system call. A change shows in every line that starts
+    // kLineFreshness after it, and at once after an explicit synchronize;
+    // this store's own writes show at once.
     //
     // `freshness`, when given, says how long the same question would get the
     // same answer: until the store's changeCount() moves, the environment
@@ -113,7 +114,7 @@ class DA_EXPORT VxPreferences {
     std::optional<std::int64_t> synchronizedIntegerValue(std::string_view key,
                                                          std::string_view domain,
                                                          Freshness* freshness = nullptr);
-    static constexpr std::chrono::microseconds kLineFreshness{250};
+    static constexpr std::chrono::microseconds kLineFreshness{1000};
 
     // Moves whenever an answer of this store may have changed: a file re-read,
     // a value written, the directories resolved again.
