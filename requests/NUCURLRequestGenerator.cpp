@@ -360,6 +360,9 @@ VxMutableURLRequestPtr NUCURLRequestGenerator::requestWithMethod(const VxStringP
         }
     }
     vxSetError(error, nullptr);
+    // The caller gets a request no one else holds. Only a query-string block
+    // saw this one and may have kept it; otherwise it is that request already.
+    if (!queryStringBlock_) return request;
     return std::static_pointer_cast<VxMutableURLRequest>(request->mutableCopy());
 }
 

@@ -284,6 +284,10 @@ TEST(Generator, QueryStringBlockReplacesTheEncoder) {
     auto r = make(g->copyGenerator(), "GET", "q", params({{"a", vxstr("1")}}));
     EXPECT_EQ(url(r), "https://diag.example/api/q?custom=1");
     ASSERT_TRUE(seen);  // the callback sees the request it fills in
+    // What the caller gets is its own: changes to it never reach the one the callback kept.
+    EXPECT_NE(seen.get(), r.get());
+    r->setValue("later", "X-Later");
+    EXPECT_FALSE(seen->headerFields().contains("X-Later"));
 
     VxErrorPtr error;
     EXPECT_EQ(make(g, "GET", "q", params({{"fail", vxstr("yes")}}), false, &error), nullptr);
