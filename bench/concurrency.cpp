@@ -7,10 +7,12 @@
 // replies/s and a median wait that grows with the clients). The same table for a raw sd-bus echo
 // service is the anchor: it shows what the bus itself allows on this machine.
 //
-// The time of each client count is split over three rounds that take the counts
+// The time of each client count is split over five rounds that take the counts
 // in turn (1, 2, 4, 8, 1, 2, ...): a machine whose speed drifts during the run
 // then weighs on every count alike. Replies/s is the median of a count's rounds;
-// the waits are those of all its rounds.
+// the waits are those of all its rounds. The ratio against one client is the
+// median of the rounds' own ratios, each taken between counts measured a
+// moment apart, so that a slow stretch of the machine moves both sides of it.
 //
 // Usage: bench_concurrency [seconds per client count] (default 2).
 
@@ -32,7 +34,7 @@ namespace {
 
 constexpr int kClientCounts[] = {1, 2, 4, 8};
 constexpr int kWarmUp = 10;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 struct Outcome {
     double repliesPerSecond = 0;
@@ -98,7 +100,7 @@ void printTable(const char* title, double seconds,
             waits[c].insert(waits[c].end(), o.waits.begin(), o.waits.end());
         }
     }
-    double single = 0, singleP50 = 0;
+    double singleP50 = 0;
     for (std::size_t c = 0; c < kCounts; ++c) {
         const int clients = kClientCounts[c];
         if (failed[c]) {
@@ -107,14 +109,16 @@ void printTable(const char* title, double seconds,
         }
         const double rate = bench::percentile(rates[c], 0.5);
         const double p50 = bench::percentile(waits[c], 0.5);
-        if (clients == 1) {
-            single = rate;
-            singleP50 = p50;
-        }
+        if (clients == 1) singleP50 = p50;
+        // Count 0 is one client; a failed count has fewer rounds than the others.
+        std::vector<double> ratios;
+        for (std::size_t r = 0; r < rates[c].size() && r < rates[0].size(); ++r)
+            if (rates[0][r] > 0) ratios.push_back(rates[c][r] / rates[0][r]);
         std::printf(
             "  %d clients  %8.0f replies/s  p50 %8.1f us  p99 %8.1f us  "
             "vs 1 client: replies/s %.2f, p50 %.2f\n",
-            clients, rate, p50, bench::percentile(waits[c], 0.99), single > 0 ? rate / single : 0.0,
+            clients, rate, p50, bench::percentile(waits[c], 0.99),
+            ratios.empty() || failed[0] ? 0.0 : bench::percentile(ratios, 0.5),
             singleP50 > 0 ? p50 / singleP50 : 0.0);
     }
 }
