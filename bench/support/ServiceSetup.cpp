@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +45,8 @@ ServiceSetup::ServiceSetup() {
         error_ = bus_->error();
         return;
     }
+    // A wrapped service (a profiler) writes its data as it ends.
+    if (!serviceWrapper().empty()) bus_->setServiceGrace(std::chrono::seconds(10));
     VxPreferences prefs(work_ + "/prefs");
     prefs.setValue(VxNumber::numberWithUnsignedLongLong(5), "Server", kDomain);
     prefs.setValue(vxstr(server_->baseURL()), "CustomServerURL", kDomain);

@@ -164,11 +164,11 @@ void PrivateBus::shutdown() {
             ::kill(-pid_, SIGKILL);
             reapWithin(pid_, std::chrono::seconds(3));
         }
-        // The services got the same SIGTERM. They are not our children: wait a
-        // little for the group to empty (a service run under a profiler writes
-        // its data as it ends), then stop what is left the hard way.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (::kill(-pid_, 0) == 0 && std::chrono::steady_clock::now() < deadline)
+        // The services got the same SIGTERM. They are not our children: within
+        // the grace set, wait for the group to empty, then stop what is left
+        // the hard way.
+        const auto deadline = std::chrono::steady_clock::now() + serviceGrace_;
+        while (std::chrono::steady_clock::now() < deadline && ::kill(-pid_, 0) == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ::kill(-pid_, SIGKILL);
         pid_ = -1;

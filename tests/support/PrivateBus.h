@@ -39,9 +39,15 @@ class PrivateBus {
     // Ends the daemon and everything in its process group; the destructor calls it.
     void shutdown();
 
+    // How long shutdown() lets the services end on the SIGTERM they get before it
+    // stops them the hard way; none unless set (a service run under a profiler
+    // needs the time to write its data).
+    void setServiceGrace(std::chrono::milliseconds grace) { serviceGrace_ = grace; }
+
   private:
     std::string directory_;
     std::string address_;
     std::string error_;
     pid_t pid_ = -1;
+    std::chrono::milliseconds serviceGrace_{0};
 };
