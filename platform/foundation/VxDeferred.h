@@ -12,6 +12,7 @@
 // values and of resources nobody else waits for. Scopes nest; an inner scope
 // runs only what was handed in while it was the innermost one.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
